@@ -1,0 +1,27 @@
+# make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
+# make test: set up, build, run every test.
+BUILD ?= $(CURDIR)/build
+JOBS ?= $(shell nproc)
+WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
+
+.PHONY: all bootstrap build test demo clean
+
+all: build
+
+bootstrap:
+	@tools/bootstrap.sh $(BUILD)
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+
+build: bootstrap $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@tools/run-tests.sh $(BUILD) $(JOBS)
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,67 @@
+#include "app/setup/installsequence.h"
+
+#include <windows.h>
+
+namespace ts { namespace app { namespace setupInstall {
+
+const char* toString(Installer::Result result)
+{
+    switch (result) {
+    case Installer::Succeeded: return "Succeeded";
+    case Installer::RebootRequired: return "RebootRequired";
+    case Installer::Failed: return "Failed";
+    case Installer::NotRun: return "NotRun";
+    }
+    return "Unknown";
+}
+
+namespace {
+
+// The wait cursor while the sequence runs; the previous one comes back on every exit.
+class WaitCursor {
+public:
+    WaitCursor() : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(m_previous); }
+private:
+    HCURSOR m_previous;
+};
+
+// Declared in slot order; destroyed in reverse (product, driver, staging, Core).
+struct Slots {
+    std::unique_ptr<Installer> core = std::make_unique<NullInstaller>();
+    std::unique_ptr<Installer> staging = std::make_unique<NullInstaller>();
+    std::unique_ptr<Installer> driver = std::make_unique<NullInstaller>();
+    std::unique_ptr<Installer> product = std::make_unique<NullInstaller>();
+};
+
+} // namespace
+
+int runInstallSequence(IInstallerFactory& factory, const InstallSettings& settings, bool& restartRequired)
+{
+    WaitCursor cursor;
+    Slots slots;
+    restartRequired = false;
+
+    if (settings.installCore && !(slots.core = factory.createCore()))
+        return 1;
+    if (settings.coreOutdated && settings.stageDrivers && !(slots.staging = factory.createDrivers(StagingPass)))
+        return 1;
+    if (!(slots.driver = factory.createDrivers(InstallingPass)))
+        return 1;
+    if (settings.installProduct && !(slots.product = factory.createProduct()))
+        return 1;
+
+    if (slots.core->install() == Installer::Failed)
+        return 1;
+    Installer::Result staging = slots.staging->install();
+    if (staging == Installer::Failed)
+        slots.core->uninstall();
+    restartRequired = staging == Installer::RebootRequired;
+    Installer::Result driver = slots.driver->install();
+    if (driver == Installer::RebootRequired)
+        restartRequired = true;
+    Installer::Result product = slots.product->install();
+    return driver == Installer::Failed || product == Installer::Failed ? 1 : 0;
+}
+
+}}} // namespace ts::app::setupInstall

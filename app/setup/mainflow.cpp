@@ -1,0 +1,406 @@
+#include "app/setup/mainflow.h"
+
+#include "app/setup/applicationinstaller.h"
+#include "app/setup/driversinstaller.h"
+#include "app/setup/extendedproperties.h"
+#include "app/setup/inprogressthread.h"
+#include "app/setup/installsequence.h"
+#include "app/setup/payload.h"
+#include "app/setup/resource.h"
+#include "app/setup/restart.h"
+#include "sys/libutils/exception.h"
+#include "sys/libutils/logger.h"
+#include "sys/libutils/option.h"
+#include "sys/libutils/setuprunlog.h"
+#include "sys/libutils/win32/device.h"
+#include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/registry.h"
+#include "sys/libutils/win32/signature.h"
+#include "sys/libutils/win32/win32nr.h"
+#include "tk/installer/libinstall/environmentcleanup.h"
+#include "tk/installer/libinstall/system.h"
+#include "tk/libgui/resourcefunctions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+#include <stdexcept>
+
+namespace ts { namespace app { namespace setupInstall {
+
+using sys::SetupRunLog;
+using sys::Version;
+using tk::gui::resource::formatMessage;
+using tk::gui::resource::loadString;
+using tk::gui::resource::toNarrow;
+
+const Version kUpdateVersion(7, 9, 1488, 0);
+const Version kCleanupThreshold(7, 4, 50415, 0);
+const char* const kNoCorePackageError = "USB driver does not embed Core installer. Unable to stage drivers.";
+
+namespace {
+
+const int kInfo = 4;
+const int kError = 2;
+const wchar_t* const kInstallCompleteHost = L"https://www.tessaline.com";
+
+// The option group "Setup". The group is declared first so that its members are
+// destroyed before it.
+struct SetupOptions {
+    sys::GroupOption group{"Setup", "Install Tessaline software", ""};
+    sys::OptionInGroup<sys::option::Flag> noreboot{group, "noreboot", ""};
+    sys::OptionInGroup<sys::option::Flag> noAutomaticUpdateChecks{group, "noAutomaticUpdateChecks", ""};
+    sys::OptionInGroup<sys::option::Flag> suppressUpToDateInfo{group, "suppressUpToDateInfo", ""};
+    sys::OptionInGroup<sys::option::Flag> silent{group, "silent", ""};
+    sys::OptionInGroup<sys::option::Flag> stageDrivers{group, "stageDrivers", ""};
+    sys::OptionInGroup<sys::option::Flag> ignoreCompatibility{group, "ignoreCompatibility", ""};
+    sys::OptionInGroup<sys::option::Flag> disableInstallCompleteNotification{
+        group, "disableInstallCompleteNotification", ""};
+    sys::OptionInGroup<sys::option::String> mupLogFile{group, "mupLogFile", ""};
+    sys::OptionInGroup<sys::option::String> extractAsDriver{group, "extractAsDriver", ""};
+
+    SetupOptionValues values() const
+    {
+        SetupOptionValues v;
+        v.noreboot = noreboot.getValue();
+        v.suppressUpToDateInfo = suppressUpToDateInfo.getValue();
+        v.silent = silent.getValue();
+        v.stageDrivers = stageDrivers.getValue();
+        v.ignoreCompatibility = ignoreCompatibility.getValue();
+        v.disableInstallCompleteNotification = disableInstallCompleteNotification.getValue();
+        v.mupLogFile = mupLogFile.getValue();
+        v.extractAsDriver = extractAsDriver.getValue();
+        return v;
+    }
+};
+
+// User messages: a box unless quiet, then the same text at ERROR in the run log.
+class Messenger {
+public:
+    Messenger(SetupRunLog& log, bool quiet, std::wstring productName)
+        : m_log(log), m_quiet(quiet), m_productName(std::move(productName))
+    {
+    }
+
+    void error(uint32_t id, const wchar_t* fallback)
+    {
+        uint16_t language = GetUserDefaultUILanguage();
+        std::wstring text = formatMessage(loadString(id, fallback, language), m_productName);
+        if (!m_quiet) {
+            std::wstring caption =
+                formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", language), m_productName);
+            MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+        }
+        m_log.write(kError, toNarrow(text));
+    }
+
+    void modified() { error(IDS_MODIFIED, kModifiedFallback); }
+
+    static const wchar_t* const kModifiedFallback;
+
+private:
+    SetupRunLog& m_log;
+    bool m_quiet;
+    std::wstring m_productName;
+};
+
+const wchar_t* const Messenger::kModifiedFallback =
+    L"The software package appears to have been modified. Installation aborted. Please contact your vendor for "
+    L"assistance.";
+
+// Installers of this run; one that does not verify is refused with message 37.
+class SetupInstallerFactory : public IInstallerFactory {
+public:
+    SetupInstallerFactory(const std::wstring& folder, HMODULE module, const InstallSettings& settings,
+                          uint16_t language, Messenger& messenger)
+        : m_folder(folder), m_module(module), m_settings(settings), m_language(language), m_messenger(messenger)
+    {
+    }
+
+    std::unique_ptr<Installer> createCore() override
+    {
+        return verified(makeCoreInstaller(m_folder, m_module, m_settings, m_language));
+    }
+    std::unique_ptr<Installer> createDrivers(uint32_t passMask) override
+    {
+        return verified(makeDriversInstaller(m_folder, m_module, m_settings, passMask));
+    }
+    std::unique_ptr<Installer> createProduct() override
+    {
+        return verified(makeProductInstaller(m_folder, m_module, m_settings));
+    }
+
+private:
+    std::unique_ptr<Installer> verified(std::unique_ptr<Installer> installer)
+    {
+        if (installer && installer->verify() == Installer::Failed) {
+            installer.reset();
+            m_messenger.modified();
+        }
+        return installer;
+    }
+
+    std::wstring m_folder;
+    HMODULE m_module;
+    const InstallSettings& m_settings;
+    uint16_t m_language;
+    Messenger& m_messenger;
+};
+
+bool isAdministrator()
+{
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                  0, 0, &administrators))
+        return false;
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, administrators, &member))
+        member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
+std::string versionLine(const char* name, const Version& version)
+{
+    return std::string(name) + ": " + sys::toNarrowString(version);
+}
+
+// Steps after the run log is open. Returns the exit code; errors go to runSetup.
+int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& options, SetupRunLog& log)
+{
+    const SetupOptionValues values = options.values();
+    const bool quiet = values.silent && !values.mupLogFile.empty();
+    log.open(values.mupLogFile);
+    log.write(kInfo, "Arguments: " + commandLine);
+
+    const std::wstring productName = loadString(IDS_PRODUCT_NAME);
+    Messenger messenger(log, quiet, productName);
+
+    std::wstring self;
+    if (!sys::win32::getModuleFileName(nullptr, self) || !sys::win32::isSignedByMaker(self)) {
+        messenger.modified();
+        log.close();
+        return ExitNotSigned;
+    }
+    if (!isAdministrator()) {
+        messenger.error(IDS_NOT_ADMIN, L"Installing %1 requires Administrator privileges.  Please log on as an "
+                                       L"Administrator to proceed with the installation.");
+        log.close();
+        return ExitNotAdministrator;
+    }
+    const std::wstring shortName = shortProductName(productName);
+
+    sys::win32::Handle mutex(CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector"));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        log.write(kError, "Tessaline Setup is already running");
+        mutex.reset();
+        log.close();
+        return ExitSuccess;
+    }
+
+    Version installed;
+    if (tk::install::getInstalledCoreVersion(installed) && !installed.empty())
+        log.write(kInfo, versionLine("Previous version", installed));
+    else
+        log.write(kInfo, "Previous version: Not installed");
+    log.write(kInfo, versionLine("Update version", kUpdateVersion));
+
+    InstallSettings settings = makeInstallSettings(values, loadString(IDS_SUPPRESS_EULA), loadString(IDS_SYSTEM_CHECK));
+
+    if (!sys::win32::isOsSupported()) {
+        messenger.error(IDS_UNSUPPORTED_OS, L"%1 cannot be installed on this operating system.");
+        mutex.reset();
+        log.close();
+        return ExitUnsupportedOs;
+    }
+
+    TemporaryFolder temporaryFolder;
+    const uint16_t language = GetUserDefaultUILanguage();
+
+    ExtendedProperties properties;
+    if (!loadExtendedProperties(instance, properties))
+        throw std::runtime_error(kExtendedPropertiesError);
+    Version installedCore, installedProduct;
+    bool coreRead = sys::win32::registry::readCoreVersion(installedCore);
+    bool productRead = sys::win32::registry::readProductVersion(shortName.c_str(), installedProduct);
+    applyUpToDate(settings, isUpToDate(properties.coreVersion, coreRead, installedCore),
+                  isUpToDate(properties.productVersion, productRead, installedProduct));
+
+    if (nothingToDo(settings)) {
+        std::wstring text = formatMessage(loadString(IDS_UP_TO_DATE, L"%1 software is already up to date", language),
+                                          shortName);
+        if (!quiet) {
+            std::wstring caption =
+                formatMessage(loadString(IDS_CAPTION, L"Install %1 software", language), shortName);
+            MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONINFORMATION);
+        }
+        log.write(kInfo, toNarrow(text));
+        mutex.reset();
+        log.close();
+        return ExitUpToDate;
+    }
+
+    InProgressThread progress;
+    if (!values.silent)
+        progress.start();
+    extractPayload(instance, temporaryFolder);
+    const std::wstring& folder = temporaryFolder.path();
+    if (values.stageDrivers && !hasCorePackage(folder))
+        throw std::runtime_error(kNoCorePackageError);
+
+    if (!values.extractAsDriver.empty()) {
+        log.write(kInfo, "Extracting drivers.");
+        if (!hasCorePackage(folder))
+            throw std::runtime_error(kNoCorePackageError);
+        extractDrivers(folder, tk::gui::resource::toWide(values.extractAsDriver));
+        progress.stop();
+        temporaryFolder.remove();
+        mutex.reset();
+        log.close();
+        return ExitSuccess;
+    }
+
+    tk::install::cleanupEnvironment(kCleanupThreshold);
+    progress.stop();
+
+    bool restartRequired = false;
+    SetupInstallerFactory factory(folder, instance, settings, language, messenger);
+    int result = runInstallSequence(factory, settings, restartRequired);
+
+    tk::install::RebootProperties reboot;
+    RestartService restart;
+    auto openPage = [&] {
+        std::set<unsigned> ids = makerProductIds(sys::win32::presentHardwareIds(L"USB"));
+        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(sys::toString(properties.productVersion),
+                                                                   loadString(IDS_PRODUCT_ID), ids));
+    };
+    int exitCode = finishInstallation(result, restartRequired, settings, values.disableInstallCompleteNotification,
+                                      loadString(IDS_INSTALL_COMPLETE_PAGE) == L"Yes", reboot, restart, openPage,
+                                      log);
+    mutex.reset();
+    log.close();
+    return exitCode;
+}
+
+} // namespace
+
+std::string logCode(const char* prefix, unsigned number)
+{
+    char buffer[16];
+    snprintf(buffer, sizeof buffer, "%s%04X", prefix, number & 0xFFFF);
+    return buffer;
+}
+
+std::wstring shortProductName(const std::wstring& productName)
+{
+    return productName.substr(0, productName.find(L'\\'));
+}
+
+InstallSettings makeInstallSettings(const SetupOptionValues& options, const std::wstring& suppressEulaText,
+                                    const std::wstring& systemCheckText)
+{
+    InstallSettings settings;
+    settings.suppressEula = suppressEulaText == L"Yes" || options.stageDrivers;
+    settings.noReboot = options.noreboot;
+    settings.ignoreUpToDate = options.suppressUpToDateInfo || options.silent;
+    settings.silent = options.silent;
+    settings.stageDrivers = options.stageDrivers;
+    if (options.ignoreCompatibility)
+        settings.systemCheck = SystemCheck::Ignore;
+    else if (systemCheckText != L"Yes")
+        settings.systemCheck = SystemCheck::Skip;
+    return settings;
+}
+
+bool isUpToDate(const Version& packaged, bool installedRead, const Version& installed)
+{
+    return packaged.empty() || (installedRead && installed >= packaged);
+}
+
+void applyUpToDate(InstallSettings& settings, bool coreUpToDate, bool productUpToDate)
+{
+    settings.coreOutdated = !coreUpToDate;
+    settings.installCore = !settings.stageDrivers && !coreUpToDate;
+    settings.installProduct = !settings.stageDrivers && !productUpToDate;
+}
+
+bool nothingToDo(const InstallSettings& s)
+{
+    return !s.installCore && !s.coreOutdated && !s.installProduct && !s.ignoreUpToDate;
+}
+
+std::set<unsigned> makerProductIds(const std::vector<std::wstring>& hardwareIds)
+{
+    std::set<unsigned> ids;
+    for (std::wstring id : hardwareIds) {
+        for (wchar_t& c : id)
+            c = static_cast<wchar_t>(towupper(c));
+        unsigned productId = 0;
+        if (swscanf(id.c_str(), L"USB\\VID_2F1C&PID_%x", &productId) == 1)
+            ids.insert(productId);
+    }
+    return ids;
+}
+
+std::wstring installCompleteAddress(const std::wstring& versionText, const std::wstring& productId,
+                                    const std::set<unsigned>& productIds)
+{
+    std::wstring address = std::wstring(kInstallCompleteHost) + L"/support/installcomplete.php?version=" +
+                           versionText + L"&productId=" + productId;
+    const wchar_t* separator = L"&pid=";
+    for (unsigned id : productIds) {
+        wchar_t hex[16];
+        swprintf(hex, 16, L"%x", id);
+        address += separator;
+        address += hex;
+        separator = L",";
+    }
+    return address;
+}
+
+int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
+                       bool disableInstallCompleteNotification, bool pageWanted, tk::install::IRebootProperties& reboot,
+                       IRestartService& restart, const std::function<void()>& openPage, SetupRunLog& log)
+{
+    if (result == 0 && reboot.isRebootNeededNow() && !settings.noReboot && restart.restart())
+        return result;
+    if (result == 0 && !settings.silent && !disableInstallCompleteNotification && pageWanted)
+        openPage();
+    if (restartRequired) {
+        reboot.setSoftwareRequiresReboot(true);
+        return ExitRestartRequired;
+    }
+    if (result == 0)
+        log.write(kInfo, "Installation completed successfully.");
+    else
+        log.write(kError, "Installation failed.");
+    return result;
+}
+
+int runSetup(HINSTANCE instance, const char* commandLine)
+{
+    SetupRunLog log;
+    SetupOptions options;
+    const std::string arguments = commandLine ? commandLine : "";
+    try {
+        srand(GetTickCount());
+        sys::Logger::create(logCode("TSS", static_cast<unsigned>(rand()) & 0xFFFF), 6, 1, true);
+        options.group.parseCommandLine(arguments);
+        return mainFlow(instance, arguments, options, log);
+    } catch (...) {
+        std::string description = sys::describeCurrentException();
+        // A bad command line fails before the run log is open: open it now, so that a
+        // silent deployment still finds why it ended.
+        if (!log.isOpen() && !options.mupLogFile.getValue().empty()) {
+            log.open(options.mupLogFile.getValue());
+            log.write(kInfo, "Arguments: " + arguments);
+        }
+        log.write(kError, description);
+        log.close();
+        return ExitFailure;
+    }
+}
+
+}}} // namespace ts::app::setupInstall

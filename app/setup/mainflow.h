@@ -1,0 +1,79 @@
+// The run of Setup: start-up checks, the choice of branch, the install sequence,
+// the restart decision and the exit code.
+#pragma once
+#include "app/setup/installer.h"
+#include "sys/libutils/version.h"
+
+#include <windows.h>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ts {
+namespace sys { class SetupRunLog; }
+namespace tk { namespace install { class IRebootProperties; } }
+namespace app { namespace setupInstall {
+
+class IRestartService;
+
+enum ExitCode : int {
+    ExitSuccess = 0,
+    ExitFailure = 1,
+    ExitNotAdministrator = 5,
+    ExitUnsupportedOs = 1633,
+    ExitNotSigned = 1790,
+    ExitRestartRequired = 3010,
+    ExitUpToDate = 15622,
+};
+
+extern const sys::Version kUpdateVersion;     // 7.9.1488.0
+extern const sys::Version kCleanupThreshold;  // 7.4.50415.0
+extern const char* const kNoCorePackageError;
+
+// The whole run of Setup; returns the process exit code.
+int runSetup(HINSTANCE instance, const char* commandLine);
+
+// "TSS" + four upper-case hexadecimal digits of `number` (0..0xFFFF).
+std::string logCode(const char* prefix, unsigned number);
+// Product string 0 cut at its first backslash.
+std::wstring shortProductName(const std::wstring& productName);
+
+struct SetupOptionValues {
+    bool noreboot = false;
+    bool suppressUpToDateInfo = false;
+    bool silent = false;
+    bool stageDrivers = false;
+    bool ignoreCompatibility = false;
+    bool disableInstallCompleteNotification = false;
+    std::string mupLogFile;
+    std::string extractAsDriver;
+};
+
+// InstallSettings from the options and product strings 4 and 5; the three
+// up-to-date fields are left for applyUpToDate.
+InstallSettings makeInstallSettings(const SetupOptionValues& options, const std::wstring& suppressEulaText,
+                                    const std::wstring& systemCheckText);
+// A unit is up to date when the package carries no version for it, or the installed
+// version could be read and is at least the package's.
+bool isUpToDate(const sys::Version& packaged, bool installedRead, const sys::Version& installed);
+void applyUpToDate(InstallSettings& settings, bool coreUpToDate, bool productUpToDate);
+// The up-to-date branch runs when nothing is to be installed and nothing forces a run.
+bool nothingToDo(const InstallSettings& settings);
+
+// Product identifiers of the maker's USB devices among hardware identifiers
+// ("USB\VID_2F1C&PID_%x", case-insensitive), sorted and without duplicates.
+std::set<unsigned> makerProductIds(const std::vector<std::wstring>& hardwareIds);
+// The post-install page address.
+std::wstring installCompleteAddress(const std::wstring& versionText, const std::wstring& productId,
+                                    const std::set<unsigned>& productIds);
+
+// What happens after the install sequence: restart, post-install page, flags, exit code.
+// `openPage` is called when the page is to be opened.
+int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
+                       bool disableInstallCompleteNotification, bool pageWanted,
+                       tk::install::IRebootProperties& reboot, IRestartService& restart,
+                       const std::function<void()>& openPage, sys::SetupRunLog& log);
+
+}} // namespace app::setupInstall
+} // namespace ts

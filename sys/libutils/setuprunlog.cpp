@@ -1,0 +1,84 @@
+#include "sys/libutils/setuprunlog.h"
+
+#include <cstdio>
+
+namespace ts { namespace sys {
+
+namespace {
+int64_t ticks()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+int64_t frequency()
+{
+    LARGE_INTEGER f;
+    if (!QueryPerformanceFrequency(&f) || f.QuadPart < 1000)
+        return 0;
+    return f.QuadPart;
+}
+} // namespace
+
+const char* levelName(int level)
+{
+    static const char* const names[] = {"ALWAYS", "FATAL", "ERROR", "WARN", "INFO", "DEBUG", "VERBOSE"};
+    return level >= 0 && level < 7 ? names[level] : "";
+}
+
+std::string formatElapsed(uint64_t ms)
+{
+    char buffer[48];
+    snprintf(buffer, sizeof buffer, "%02llu:%02u:%02u.%03u", static_cast<unsigned long long>(ms / 3600000),
+             static_cast<unsigned>(ms / 60000 % 60), static_cast<unsigned>(ms / 1000 % 60),
+             static_cast<unsigned>(ms % 1000));
+    return buffer;
+}
+
+std::string formatRunLogLine(uint64_t elapsedMs, int level, const std::string& text)
+{
+    char head[64];
+    snprintf(head, sizeof head, "[%s] %-7s\t", formatElapsed(elapsedMs).c_str(), levelName(level));
+    return head + text;
+}
+
+SetupRunLog::SetupRunLog() : m_start(frequency() ? ticks() : GetTickCount()) {}
+
+SetupRunLog::~SetupRunLog()
+{
+    close();
+}
+
+uint64_t SetupRunLog::elapsedMs() const
+{
+    int64_t f = frequency();
+    if (!f)
+        return static_cast<uint32_t>(GetTickCount() - static_cast<DWORD>(m_start));
+    return static_cast<uint64_t>((ticks() - m_start) * 1000 / f);
+}
+
+void SetupRunLog::open(const std::string& path)
+{
+    m_file.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    write(4, "Start Tessaline Setup");
+}
+
+void SetupRunLog::write(int level, const std::string& text)
+{
+    if (!m_file.valid())
+        return;
+    std::string line = formatRunLogLine(elapsedMs(), level, text) + "\r\n";
+    DWORD written = 0;
+    WriteFile(m_file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void SetupRunLog::close()
+{
+    if (!m_file.valid())
+        return;
+    write(4, "Stop Tessaline Setup");
+    m_file.reset();
+}
+
+}} // namespace ts::sys

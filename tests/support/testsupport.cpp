@@ -1,0 +1,130 @@
+#include "support/testsupport.h"
+
+#include <windows.h>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace ts { namespace test {
+
+std::wstring fromUnix(const std::string& unixPath)
+{
+    std::wstring out = L"Z:";
+    for (char c : unixPath)
+        out += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+namespace {
+std::wstring envPath(const char* name)
+{
+    const char* value = getenv(name);
+    return value && *value ? fromUnix(value) : L"";
+}
+}
+
+std::wstring buildDir() { return envPath("TS_BUILD"); }
+std::wstring sourceDir() { return envPath("TS_SOURCE"); }
+
+std::wstring makeTempDir(const std::wstring& hint)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    std::wstring path = std::wstring(temp) + L"tstest-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                        L"-" + std::to_wstring(++counter);
+    removeTree(path);
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+void removeTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::string readFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+        content.append(buffer, got);
+    CloseHandle(file);
+    return content;
+}
+
+void writeFile(const std::wstring& path, const std::string& content)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool fileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions)
+{
+    ProcessResult result;
+    std::vector<wchar_t> environment;
+    if (environmentAdditions) {
+        // Current environment plus "NAME=value\0...\0" additions (which win).
+        for (const wchar_t* p = environmentAdditions; *p; p += wcslen(p) + 1)
+            environment.insert(environment.end(), p, p + wcslen(p) + 1);
+        wchar_t* block = GetEnvironmentStringsW();
+        for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
+            environment.insert(environment.end(), p, p + wcslen(p) + 1);
+        FreeEnvironmentStringsW(block);
+        environment.push_back(L'\0');
+    }
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : environment.data(), nullptr, &startup, &process))
+        return result;
+    result.started = true;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+        result.timedOut = true;
+        TerminateProcess(process.hProcess, 0xDEAD);
+        WaitForSingleObject(process.hProcess, 10000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result.exitCode = code;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+}} // namespace ts::test

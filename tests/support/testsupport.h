@@ -1,0 +1,29 @@
+// Helpers shared by the test programs (they run under Wine).
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace ts { namespace test {
+
+// Windows path of a folder named by a Unix path (Wine's Z: drive).
+std::wstring fromUnix(const std::string& unixPath);
+// The build tree (TS_BUILD) and source tree (TS_SOURCE) as Windows paths.
+std::wstring buildDir();
+std::wstring sourceDir();
+// A fresh empty folder of the test's own under the temporary folder.
+std::wstring makeTempDir(const std::wstring& hint);
+void removeTree(const std::wstring& path);
+std::string readFile(const std::wstring& path);
+void writeFile(const std::wstring& path, const std::string& content);
+bool fileExists(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    uint32_t exitCode = 0;
+};
+// Runs a command line and waits; the exit code is the full 32-bit value.
+ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 120000,
+                         const wchar_t* environmentAdditions = nullptr);
+
+}} // namespace ts::test

@@ -1,0 +1,43 @@
+// String resources, message formatting, text conversion and URL opening.
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+
+
+namespace ts { namespace tk { namespace gui { namespace resource {
+
+// Entry `id` of the executable's string table in `language`; `fallback` when the
+// block is absent. An entry that exists but is empty gives "".
+std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t language);
+inline std::wstring loadString(uint32_t id) { return loadString(id, L"", 0); }
+
+// FormatMessageW from a string with the inserts as %1, %2...; "" when it fails.
+std::wstring formatMessage(const std::wstring& pattern, const std::vector<std::wstring>& inserts);
+inline std::wstring formatMessage(const std::wstring& pattern, const std::wstring& insert1)
+{
+    return formatMessage(pattern, std::vector<std::wstring>{insert1});
+}
+
+// True when the module (null: the executable) has resource `name` of type "EXE".
+bool hasExeResource(void* module, const wchar_t* name);
+
+// Characters below 128 are copied, any other code point (a surrogate pair counts
+// as one) becomes "?".
+std::string toNarrow(const std::wstring& wide);
+// Each byte becomes the character of the same value; "" when conversion fails.
+std::wstring toWide(const std::string& narrow);
+
+// Wide text into a narrow log line: non-ASCII UTF-16 units as their decimal values.
+void writeWide(std::ostream& out, const std::wstring& text);
+std::string logText(const std::wstring& text);
+
+}}}} // namespace ts::tk::gui::resource
+
+namespace ts { namespace sys { class Identity; } }
+namespace ts { namespace tk { namespace gui { namespace resource {
+// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0.
+uintptr_t OpenURL(const void* reporter, const std::wstring& url);
+}}}}

@@ -1,0 +1,30 @@
+// tsrecorder: a stand-in for the installer programs that Setup runs. It appends its
+// full command line (one UTF-8 line) to the file named by TS_RECORD_FILE and exits
+// with the code in TS_RECORD_EXIT (default 0).
+#include <windows.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int wmain(int, wchar_t**)
+{
+    const wchar_t* line = GetCommandLineW();
+    wchar_t record[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH)) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size > 0 ? size - 1 : 0, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, line, -1, &utf8[0], size, nullptr, nullptr);
+        utf8 += "\r\n";
+        HANDLE file = CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    wchar_t code[32] = L"";
+    if (GetEnvironmentVariableW(L"TS_RECORD_EXIT", code, 32))
+        return static_cast<int>(wcstoul(code, nullptr, 0));
+    return 0;
+}
