@@ -1,26 +1,202 @@
-// Until the installer programs can be run, the Core package reads as missing (so it
-// does not verify) and the product program cannot be written out.
 #include "app/setup/applicationinstaller.h"
+
+#include "app/setup/payload.h"
+#include "app/setup/resource.h"
+#include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/process.h"
+#include "sys/libutils/win32/signature.h"
+#include "sys/libutils/win32/win32nr.h"
+#include "tk/installer/libinstall/system.h"
+#include "tk/libgui/resourcefunctions.h"
+
+#include <cwctype>
+#include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
 
-namespace {
-class MissingPackage : public Installer {
-public:
-    Result install() override { return Failed; }
-    Result uninstall() override { return Failed; }
-    Result verify() override { return Failed; }
-};
-} // namespace
+using tk::gui::resource::loadString;
 
-std::unique_ptr<Installer> makeCoreInstaller(const std::wstring&, HMODULE, const InstallSettings&, uint16_t)
+std::wstring quoted(const std::wstring& text)
 {
-    return std::make_unique<MissingPackage>();
+    return L"\"" + text + L"\"";
 }
 
-std::unique_ptr<Installer> makeProductInstaller(const std::wstring&, HMODULE, const InstallSettings&)
+std::wstring programCommandLine(const std::wstring& program, const std::wstring& arguments)
 {
-    return nullptr;
+    return quoted(program) + L" " + arguments;
+}
+
+Installer::Result mapInstallerExitCode(bool started, uint32_t exitCode)
+{
+    if (!started)
+        return Installer::Failed;
+    switch (exitCode) {
+    case 0: return Installer::Succeeded;
+    case 1641:
+    case 3010: return Installer::RebootRequired;
+    default: return Installer::Failed;
+    }
+}
+
+std::wstring coreArgumentText(const CoreArguments& in)
+{
+    std::wstring text = L"/exelang " + std::to_wstring(in.language);
+    text += in.is64BitWindows ? L" ALLOW64BIT=Yes" : L" ALLOW64BIT=No";
+    if (in.settings.suppressEula)
+        text += L" TS_NO_EULA=Yes";
+    text += L" TS_PRODUCT_NAME=" + quoted(in.productName);
+    if (in.settings.systemCheck == SystemCheck::Ignore)
+        text += L" TS_IGNORE_SYSTEM_CHECK=Yes";
+    else if (in.settings.systemCheck == SystemCheck::Skip)
+        text += L" TS_SKIP_SYSTEM_CHECK=Yes";
+    text += L" TS_BRANDING_UPGRADE_CODE=" + quoted(in.brandingUpgradeCode);
+    if (!in.brandingRegPath.empty())
+        text += L" TS_BRANDING_REG=" + quoted(in.brandingRegPath);
+    if (!in.brandingBannerPath.empty())
+        text += L" TS_BRANDING_BANNER=" + quoted(in.brandingBannerPath);
+    std::wstring activity = in.newDeviceActivity;
+    for (wchar_t& c : activity)
+        c = static_cast<wchar_t>(towlower(c));
+    text += L" TS_BRANDING_NEW_DEVICE_ACTIVITY=" + activity;
+    if (in.settings.silent)
+        text += L" /qn";
+    text += L" TS_COREDRIVER_PATH=" + quoted(sys::win32::joinPath(in.folder, L"VELA\\TessalineUsb.inf"));
+    if (!in.logPath.empty())
+        text += L" /lv " + quoted(in.logPath);
+    return text;
+}
+
+std::wstring productArgumentText(const InstallSettings& settings, const std::wstring& logPath)
+{
+    std::wstring text = L"AUTOMATICUPDATECHECK=no";
+    text += settings.silent || !settings.installCore ? L" TS_RESTART_TSM=Yes" : L" TS_RESTART_TSM=No";
+    if (settings.noReboot)
+        text += L" /norestart";
+    text += L" /qn";
+    if (!logPath.empty())
+        text += L" /lv " + quoted(logPath);
+    return text;
+}
+
+std::wstring installerLogPath(const wchar_t* code)
+{
+    std::wstring temp;
+    if (!sys::win32::getTempPath(temp))
+        return L"";
+    return sys::win32::makeUniqueFileName(temp, code, L"LOG");
+}
+
+namespace {
+
+// REG_SZ value of HKLM\<key> (default view). A value that grows between the size query
+// and the read is read again, up to 5 times.
+bool readMachineString(const std::wstring& key, const std::wstring& value, std::wstring& out)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    bool ok = false;
+    DWORD type = 0, size = 0;
+    LONG status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, nullptr, &size);
+    for (int attempt = 0; attempt < 5 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+        DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        if (status == ERROR_MORE_DATA) {
+            size = got;
+            status = ERROR_SUCCESS;
+            continue;
+        }
+        if (status == ERROR_SUCCESS && type == REG_SZ) {
+            out.assign(buffer.data());
+            ok = true;
+        }
+        break;
+    }
+    RegCloseKey(handle);
+    return ok;
+}
+
+Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments)
+{
+    DWORD exitCode = 0;
+    bool started = sys::win32::runProcess(programCommandLine(program, arguments), exitCode);
+    return mapInstallerExitCode(started, exitCode);
+}
+
+// Resource "EXE" `id` written into a new temporary file of the folder; "" when the
+// resource is missing or no file could be created (a failed write still gives the path).
+std::wstring brandingFile(const std::wstring& folder, HMODULE module, int id)
+{
+    std::wstring path;
+    if (!hasResource(module, id) || !sys::win32::createTempFileName(folder, L"TS", path))
+        return L"";
+    writeResourceToFile(module, id, path);
+    return path;
+}
+
+} // namespace
+
+ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstring arguments,
+                                           std::wstring productCodeKey, std::wstring productCodeValue)
+    : m_programPath(std::move(programPath)),
+      m_arguments(std::move(arguments)),
+      m_productCodeKey(std::move(productCodeKey)),
+      m_productCodeValue(std::move(productCodeValue))
+{
+}
+
+Installer::Result ApplicationInstaller::install()
+{
+    tk::install::TemporaryCopy program(m_programPath, L".exe");
+    return runInstaller(program.path(), m_arguments);
+}
+
+Installer::Result ApplicationInstaller::uninstall()
+{
+    std::wstring productCode;
+    if (!readMachineString(m_productCodeKey, m_productCodeValue, productCode))
+        return Failed;
+    return runInstaller(L"msiexec", L"/qr /x " + productCode);
+}
+
+Installer::Result ApplicationInstaller::verify()
+{
+    DWORD type = 0;
+    if (!GetBinaryTypeW(m_programPath.c_str(), &type) || !sys::win32::isSignedByMaker(m_programPath))
+        return Failed;
+    return Succeeded;
+}
+
+std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE module,
+                                             const InstallSettings& settings, uint16_t language)
+{
+    CoreArguments in;
+    in.language = language;
+    in.is64BitWindows = sys::win32::isWow64();
+    in.settings = settings;
+    in.productName = loadString(IDS_PRODUCT_NAME);
+    in.brandingUpgradeCode = loadString(IDS_BRANDING_UPGRADE_CODE);
+    const std::wstring program = corePackagePath(folder, module, in.is64BitWindows);
+    in.brandingRegPath = brandingFile(folder, module, BrandingData);
+    in.brandingBannerPath = brandingFile(folder, module, BrandingBanner);
+    in.newDeviceActivity = loadString(IDS_NEW_DEVICE_ACTIVITY);
+    in.folder = folder;
+    in.logPath = installerLogPath(L"TSC");
+    return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), L"SOFTWARE\\Tessaline\\Core",
+                                                  L"GUID");
+}
+
+std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
+                                                const InstallSettings& settings)
+{
+    std::wstring program;
+    if (!sys::win32::createTempFileName(folder, L"TS", program) ||
+        !writeResourceToFile(module, sys::win32::isWow64() ? ProductInstaller64 : ProductInstaller32, program))
+        return nullptr;
+    return std::make_unique<ApplicationInstaller>(
+        program, productArgumentText(settings, installerLogPath(L"TSP")),
+        L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME), L"ProductCode");
 }
 
 }}} // namespace ts::app::setupInstall

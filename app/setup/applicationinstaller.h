@@ -1,19 +1,76 @@
-// The Core and product installer programs.
+// The Core and product installer programs: their command lines, the mapping of their
+// exit codes, and the installer that runs one of them.
 #pragma once
 #include "app/setup/installer.h"
 
 #include <windows.h>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace ts { namespace app { namespace setupInstall {
 
-// The Core installer from the payload in `folder` (or resources "EXE" 5/6). Null only
-// when it cannot be made at all; the caller verifies it.
+// '"' + text + '"', nothing escaped inside.
+std::wstring quoted(const std::wstring& text);
+// The command line of a child program: its quoted path, a space, the arguments. Every
+// child command line is built here, so a path with spaces cannot start another program.
+std::wstring programCommandLine(const std::wstring& program, const std::wstring& arguments);
+
+// Installer result of an installer program: 0 Succeeded, 1641 and 3010 RebootRequired,
+// anything else or a program that did not start Failed.
+Installer::Result mapInstallerExitCode(bool started, uint32_t exitCode);
+
+// What the Core argument text is made of.
+struct CoreArguments {
+    uint16_t language = 0;            // user's default UI language
+    bool is64BitWindows = false;
+    InstallSettings settings;
+    std::wstring productName;         // product string 0, whole
+    std::wstring brandingUpgradeCode; // product string 2
+    std::wstring brandingRegPath;     // "" when there is no branding file
+    std::wstring brandingBannerPath;  // "" when there is no banner file
+    std::wstring newDeviceActivity;   // product string 7
+    std::wstring folder;              // the temporary folder of the payload
+    std::wstring logPath;             // "" when there is no log
+};
+std::wstring coreArgumentText(const CoreArguments& in);
+// The product argument text; no log part when `logPath` is empty.
+std::wstring productArgumentText(const InstallSettings& settings, const std::wstring& logPath);
+// A new log file name in the temporary path: code + four hex digits + ".LOG"; "" when
+// the temporary path cannot be read.
+std::wstring installerLogPath(const wchar_t* code);
+
+// Runs one installer program with a fixed argument text; uninstalls through msiexec
+// with the product code found under HKLM\<productCodeKey>.
+class ApplicationInstaller : public Installer {
+public:
+    ApplicationInstaller(std::wstring programPath, std::wstring arguments, std::wstring productCodeKey,
+                         std::wstring productCodeValue);
+
+    // Runs the program (as an ".exe" copy when it has another extension) and waits.
+    Result install() override;
+    // "msiexec /qr /x <product code>"; Failed when the code cannot be read.
+    Result uninstall() override;
+    // Succeeded when the program is an executable signed by the maker.
+    Result verify() override;
+
+    const std::wstring& programPath() const { return m_programPath; }
+    const std::wstring& arguments() const { return m_arguments; }
+
+private:
+    std::wstring m_programPath;
+    std::wstring m_arguments;
+    std::wstring m_productCodeKey;
+    std::wstring m_productCodeValue;
+};
+
+// The Core installer from the payload in `folder` (or resources "EXE" 5/6), with the
+// branding files of resources "EXE" 7/8 written out. Throws std::runtime_error when the
+// Core package resource cannot be written out. The caller verifies it.
 std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE module,
                                              const InstallSettings& settings, uint16_t language);
-// The product installer written out of resource "EXE" 1 or 2. Null when the program
-// file cannot be created or written (no message for the user then).
+// The product installer written out of resource "EXE" 2 (64-bit Windows) or 1. Null when
+// the program file cannot be created or written (no message for the user then).
 std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
                                                 const InstallSettings& settings);
 

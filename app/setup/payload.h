@@ -1,9 +1,24 @@
-// The embedded payload and the temporary folder it is unpacked into.
+// The embedded payload: resources of the executable, the temporary folder it is
+// unpacked into, the 7z extraction, the Core package and the driver layout.
 #pragma once
 #include <windows.h>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
+
+// Resource IDs of type "EXE".
+enum PayloadResource : int {
+    ProductInstaller32 = 1,
+    ProductInstaller64 = 2,
+    LayoutResource = 3,
+    PayloadArchive = 4,
+    CoreInstaller32 = 5,
+    CoreInstaller64 = 6,
+    BrandingData = 7,
+    BrandingBanner = 8,
+};
 
 // The unique temporary folder of one run; deleted with its content on destruction.
 class TemporaryFolder {
@@ -13,23 +28,81 @@ public:
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
-    // Creates the folder when the holder is empty; `path` ends in "\".
+    // Creates the folder when the holder is empty; `path` ends in "\". False (holder
+    // unchanged) when it is not empty or the folder cannot be made.
     bool create(std::wstring& path);
     const std::wstring& path() const { return m_path; }
-    // Deletes the folder now; true when it is gone.
+    // Deletes the folder now; true when it is gone (the holder is then empty).
     bool remove();
 
 private:
     std::wstring m_path;
 };
 
+// Results of extractArchive. 3 to 16 are the 7z decoder's errors.
+enum ExtractResult : int32_t {
+    ExtractSuccess = 0,
+    ExtractCannotOpen = 1,
+    ExtractFileError = 2,
+    ExtractDataError = 3,
+    ExtractOutOfMemory = 4,
+    ExtractCrcError = 5,
+    ExtractUnsupported = 6,
+    ExtractBadParameter = 7,
+    ExtractInputEof = 8,
+    ExtractOutputOverflow = 9,
+    ExtractReadError = 10,
+    ExtractWriteError = 11,
+    ExtractProgressAborted = 12,
+    ExtractFailure = 13,
+    ExtractThreadError = 14,
+    ExtractArchiveError = 15,
+    ExtractNotArchive = 16,
+    ExtractOther = 17,
+};
+
+// The ExtractResult of a 7z decoder result code (SZ_OK, SZ_ERROR_...).
+ExtractResult mapDecoderResult(int decoderResult);
+
+// True when an archive entry name stays inside the folder it is extracted to: not
+// empty, no drive or stream colon, no leading separator, no ".." component.
+bool isSafeEntryName(const std::wstring& name);
+// folder + "\" + name, without the "\" when the folder ends in "\" or "/" or the name
+// starts with one; every "/" of the name becomes "\".
+std::wstring entryPath(const std::wstring& folder, const std::wstring& name);
+
+// Writes resource "EXE" `id` of the module into a new file (replacing one). True only
+// when every byte was written.
+bool writeResourceToFile(HMODULE module, int id, const std::wstring& path);
 // Resource "EXE" `id` of the module exists.
 bool hasResource(HMODULE module, int id);
-// Unpacks the payload (resource "EXE" 4) into a new folder of the holder.
+// Creates the holder's folder, writes resource "EXE" 4 into it as "additional.7z" and
+// unpacks it there. True when everything was unpacked.
 bool extractPayload(HMODULE module, TemporaryFolder& folder);
+// Unpacks a 7z archive into `folder`. An archive with an entry name that would leave
+// the folder is refused (ExtractArchiveError) before anything is written.
+ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder);
 // Both VELA\TessalineCore.dat and VELA\TessalineCore64.dat exist under the folder.
 bool hasCorePackage(const std::wstring& folder);
-// Copies the driver package into the per-OS folders under `target`. Throws on error.
+// The Core installer program for this system: resource "EXE" 6 (64-bit Windows) or 5,
+// written into a temporary file of the folder, else the package's file from the
+// archive. Throws std::runtime_error when the resource cannot be written out.
+std::wstring corePackagePath(const std::wstring& folder, HMODULE module, bool is64Bit);
+std::wstring corePackagePath(const std::wstring& folder, HMODULE module);
+
+// The non-empty lines of a UTF-16 text; a leading byte-order mark is dropped.
+std::vector<std::wstring> splitLayoutLines(const wchar_t* text, size_t length);
+// The driver configuration lines of resource "EXE" 3. Throws std::runtime_error with
+// one of the three layout errors when it is missing or malformed.
+std::vector<std::wstring> loadLayout(HMODULE module);
+
+// The 12 destination folder names under the extraction target ("Windows7-x86"...).
+std::vector<std::wstring> driverFolderNames();
+// Copies the top-level files of folder\VELA (without "DPInst.xml") into the 12 per-OS
+// folders under `target` (made absolute against the current directory). Throws
+// std::runtime_error on the first folder or copy error.
 void extractDrivers(const std::wstring& folder, const std::wstring& target);
+
+extern const char* const kCorePackageResourceError;
 
 }}} // namespace ts::app::setupInstall

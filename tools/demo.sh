@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# demo.sh <build-dir>: builds the demo product's signed Setup.exe (product/demo) and
+# installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it
+# prints the run log, the full exit code, the registry values the installers wrote
+# and the Windows Installer logs; then a second run, which must end with 15622.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/.." && pwd)
+build=$(cd "$1" && pwd)
+demo=$build/demo
+export TS_CERTS=${TS_CERTS:-$build/certs}
+
+stage_product() {
+    rm -rf "$demo/product" "$demo/packages"
+    mkdir -p "$demo/packages"
+    cp -a "$source_dir/product/demo" "$demo/product"
+    local product=$demo/product
+    local core_version product_version product_name
+    core_version=$(sed -n 's/^CoreVersion=//p' "$product/properties.txt")
+    product_version=$(sed -n 's/^ProductVersion=//p' "$product/properties.txt")
+    product_name=$(sed -n 's/^0=//p' "$product/strings.txt")
+
+    # name wxs arch version upgrade-code component-guid
+    package() {
+        local name=$1 wxs=$2 arch=$3 version=$4 upgrade=$5 component=$6 files win64=no
+        files=ProgramFilesFolder
+        [ "$arch" = x64 ] && files=ProgramFiles64Folder win64=yes
+        wixl -a "$arch" -D Version="$version" -D UpgradeCode="$upgrade" -D ComponentGuid="$component" \
+            -D ProgramFiles=$files -D Win64=$win64 -D ProductName="$product_name" \
+            -o "$demo/packages/$name.msi" "$product/installers/$wxs" 2>/dev/null
+        # The launcher carries the package as resource "MSI" 1 and hands its arguments to msiexec.
+        cp "$build/bin/tsmsilauncher.exe" "$demo/packages/$name.exe"
+        "$here/wine-run.sh" "$build/wine/win32" "$build/bin/tsresedit.exe" "Z:$demo/packages/$name.exe" \
+            MSI 1 0 "Z:$demo/packages/$name.msi"
+    }
+    package core32 core.wxs x86 "$core_version" 5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A01 0C3E2A11-8B1D-4E0A-9F3B-2B6B2E5C9D01
+    package core64 core.wxs x64 "$core_version" 5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A02 0C3E2A11-8B1D-4E0A-9F3B-2B6B2E5C9D02
+    package product32 product.wxs x86 "$product_version" 8D4F7B20-3A61-4C5E-A0B2-6E9C1D3F5A01 2F6A9C33-7E1B-4D2C-8A4F-1B3D5E7F9C01
+    package product64 product.wxs x64 "$product_version" 8D4F7B20-3A61-4C5E-A0B2-6E9C1D3F5A02 2F6A9C33-7E1B-4D2C-8A4F-1B3D5E7F9C02
+
+    "$here/sign.sh" "$demo/packages/core32.exe" "$product/payload/VELA/TessalineCore.dat"
+    "$here/sign.sh" "$demo/packages/core64.exe" "$product/payload/VELA/TessalineCore64.dat"
+    "$here/sign.sh" "$demo/packages/product32.exe" "$product/ProductInstaller32.exe"
+    "$here/sign.sh" "$demo/packages/product64.exe" "$product/ProductInstaller64.exe"
+    # Stand-ins for the driver installer program until the driver packages ship.
+    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST32/DpInst.exe"
+    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST64/DpInst.exe"
+    rm -rf "$product/installers"
+}
+
+fresh_prefix() { # dir arch
+    local dir=$1 arch=$2
+    rm -rf "$dir"
+    mkdir -p "$(dirname "$dir")"
+    WINEPREFIX=$dir WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$dir wineserver -w || true
+    "$here/wine-run.sh" "$dir" "$build/bin/tstrustroot.exe" "Z:$build/certs/root.der" >/dev/null
+}
+
+run_setup() { # prefix log-name options...
+    local prefix=$1 log=$2; shift 2
+    rm -f "$demo/$log"
+    "$here/wine-run.sh" "$prefix" "$build/bin/tsrun.exe" "Z:$demo/Setup.exe" "$@" -mupLogFile "Z:$demo/$log" | tr -d '\r'
+    echo "--- run log:"
+    tr -d '\r' <"$demo/$log" 2>/dev/null || echo "(none)"
+}
+
+stage_product
+BUILD=$build "$here/make-bundle.sh" "$demo/product" "$demo/Setup.exe"
+
+status=0
+for arch in win32 win64; do
+    prefix=$demo/wine/$arch
+    echo "=== $arch: fresh prefix"
+    fresh_prefix "$prefix" "$arch"
+    WINEPREFIX=$prefix wineserver -p 60 || true
+    echo "=== $arch: first run (-silent)"
+    out=$(run_setup "$prefix" "run1-$arch.log" -silent)
+    echo "$out"
+    grep -q '^exit code: 0 ' <<<"$out" || status=1
+    echo "--- registry:"
+    for key in 'HKLM\SOFTWARE\Tessaline\Core' 'HKLM\SOFTWARE\Tessaline\Products\Tessaline Graphics'; do
+        "$here/wine-run.sh" "$prefix" reg query "$key" /reg:64 2>/dev/null | tr -d '\r' | grep -v '^$' ||
+            { echo "$key: missing"; status=1; }
+    done
+    echo "--- Windows Installer logs:"
+    logs=$(find "$prefix/drive_c/users" -maxdepth 5 \( -name 'TSC????.LOG' -o -name 'TSP????.LOG' \) -printf '%P\n')
+    echo "${logs:-(none)}"
+    grep -q '/TSC....\.LOG$' <<<"$logs" && grep -q '/TSP....\.LOG$' <<<"$logs" || status=1
+    echo "=== $arch: second run"
+    out=$(run_setup "$prefix" "run2-$arch.log")
+    echo "$out"
+    grep -q '^exit code: 15622 ' <<<"$out" || status=1
+    WINEPREFIX=$prefix wineserver -k || true
+done
+[ $status = 0 ] && echo "demo: installed in both prefixes" || echo "demo: FAILED" >&2
+exit $status
