@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# demo.sh <build-dir>: builds the demo product's signed Setup.exe (product/demo) and
+# demo.sh <build-dir> [--bundle-only]: builds the demo product's signed Setup.exe (product/demo) and
 # installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it
 # prints the run log, the full exit code, the registry values the installers wrote
 # and the Windows Installer logs; then a second run, which must end with 15622.
@@ -67,6 +67,7 @@ run_setup() { # prefix log-name options...
 
 stage_product
 BUILD=$build "$here/make-bundle.sh" "$demo/product" "$demo/Setup.exe"
+[ "${2:-}" = --bundle-only ] && exit 0
 
 status=0
 for arch in win32 win64; do

@@ -5,7 +5,8 @@
 #   strings.txt            product strings "<id>=<text>" (IDs 0-15; "#" lines are comments)
 #   messages.<lang>.txt    optional user messages "<id>=<text>" (IDs 32-37) for language <lang>
 #   layout.txt             the driver layout text (stored as UTF-16LE with a byte-order mark)
-#   properties.txt         CoreVersion=, ProductVersion= (dotted) and ProductId= ({GUID})
+#   properties.txt         CoreVersion=, ProductVersion= (dotted) and ProductId= ({GUID});
+#                          a properties.bin instead is taken as the record itself
 #   payload/               VELA\, DPINST32\, DPINST64\: archived with 7zz, solid blocks <= 64 MB
 #   ProductInstaller32.exe, ProductInstaller64.exe
 #   optional: CoreInstaller32.exe, CoreInstaller64.exe (win over the archive's Core
@@ -23,7 +24,7 @@ export TS_CERTS=${TS_CERTS:-$build/certs}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tsbundle.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-for f in strings.txt layout.txt properties.txt ProductInstaller32.exe ProductInstaller64.exe; do
+for f in strings.txt layout.txt ProductInstaller32.exe ProductInstaller64.exe; do
     [ -e "$product/$f" ] || { echo "make-bundle: $product/$f is missing" >&2; exit 1; }
 done
 [ -d "$product/payload" ] || { echo "make-bundle: $product/payload is missing" >&2; exit 1; }
@@ -65,7 +66,10 @@ text = open(os.path.join(product, "layout.txt"), encoding="utf-8").read()
 text = text.replace("\r\n", "\n").replace("\n", "\r\n")
 open(os.path.join(work, "layout.bin"), "wb").write("\ufeff".encode("utf-16-le") + text.encode("utf-16-le"))
 
-props = entries_kv = {}
+if os.path.exists(os.path.join(product, "properties.bin")):
+    open(os.path.join(work, "properties.bin"), "wb").write(open(os.path.join(product, "properties.bin"), "rb").read())
+    sys.exit(0)
+props = {}
 for line in open(os.path.join(product, "properties.txt"), encoding="utf-8"):
     line = line.strip()
     if line and not line.startswith("#"):

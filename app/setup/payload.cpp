@@ -378,7 +378,8 @@ void extractDrivers(const std::wstring& folder, const std::wstring& targetText)
             if (!it->is_regular_file(error) || it->path().filename() == L"DPInst.xml")
                 continue;
             const fs::path copy = destination / it->path().filename();
-            if (!fs::copy_file(it->path(), copy, fs::copy_options::overwrite_existing, error))
+            // CopyFileW: libstdc++'s copy_file reports "File exists" for new targets under mingw.
+            if (!CopyFileW(it->path().c_str(), copy.c_str(), FALSE))
                 throw std::runtime_error("Failed to copy file " + toNarrow(it->path().wstring()) + " to " +
                                          toNarrow(copy.wstring()));
         }

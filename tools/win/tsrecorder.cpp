@@ -1,10 +1,13 @@
 // tsrecorder: a stand-in for the installer programs that Setup runs. It appends its
 // full command line (one UTF-8 line) to the file named by TS_RECORD_FILE and exits
-// with the code in TS_RECORD_EXIT (default 0).
+// with the code in TS_RECORD_EXIT (default 0). With TS_RECORD_COPY naming a folder,
+// every argument NAME="path" whose path is a file is copied there as NAME, so a test
+// can read the files it was handed after they are gone.
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <cwchar>
 
 int wmain(int, wchar_t**)
 {
@@ -21,6 +24,22 @@ int wmain(int, wchar_t**)
             DWORD written = 0;
             WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
             CloseHandle(file);
+        }
+    }
+    wchar_t copies[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"TS_RECORD_COPY", copies, MAX_PATH)) {
+        for (const wchar_t* p = line; (p = wcsstr(p, L"=\"")) != nullptr;) {
+            const wchar_t* nameStart = p;
+            while (nameStart > line && nameStart[-1] != L' ')
+                --nameStart;
+            const wchar_t* valueEnd = wcschr(p + 2, L'"');
+            if (!valueEnd)
+                break;
+            std::wstring name(nameStart, p), value(p + 2, valueEnd);
+            DWORD attributes = GetFileAttributesW(value.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                CopyFileW(value.c_str(), (std::wstring(copies) + L"\\" + name).c_str(), FALSE);
+            p = valueEnd + 1;
         }
     }
     wchar_t code[32] = L"";

@@ -1,5 +1,7 @@
 #include "tk/installer/libinstall/system.h"
 
+#include <windows.h>
+
 namespace ts { namespace tk { namespace install {
 
 bool getInstalledCoreVersion(sys::Version&)
@@ -20,10 +22,10 @@ TemporaryCopy::TemporaryCopy(const std::filesystem::path& sourcePath, const std:
     if (m_sourcePath.extension().wstring() == extension)
         return;
     std::filesystem::path target = m_sourcePath.parent_path() / (m_sourcePath.stem().wstring() + extension);
-    std::error_code error;
-    // copy_file, not copy: a target that exists already is an error and stays as it is.
-    if (!std::filesystem::copy_file(m_sourcePath, target, error) || error) {
-        TS_LOG(*this, kError) << "Creating temporary copy failed " << error.value();
+    // A target that exists already is an error and stays as it is. CopyFileW, as
+    // libstdc++'s copy_file reports "File exists" for new targets under mingw.
+    if (!CopyFileW(m_sourcePath.c_str(), target.c_str(), TRUE)) {
+        TS_LOG(*this, kError) << "Creating temporary copy failed " << GetLastError();
         return;
     }
     m_effectivePath = target;

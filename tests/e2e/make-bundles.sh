@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# make-bundles.sh <build-dir>: the Setup bundles of the end-to-end tests, in
+# <build-dir>/testdata/e2e. Their installer programs are signed copies of tsrecorder,
+# which records its command line; "demo" is the demo product's bundle.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../tools" && pwd)
+build=$(cd "$1" && pwd)
+out=$build/testdata/e2e
+export TS_CERTS=$build/certs BUILD=$build
+rm -rf "$out" && mkdir -p "$out"
+
+recorder=$out/recorder-signed.exe
+"$tools/sign.sh" "$build/bin/tsrecorder.exe" "$recorder"
+
+product() { # dir core-program
+    local dir=$1 core=$2
+    mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32" "$dir/payload/DPINST64"
+    cp "$tools/../product/demo/layout.txt" "$dir/"
+    cat >"$dir/strings.txt" <<'TXT'
+0=Tessaline E2E Test
+1=e2e
+2=
+4=No
+5=Yes
+6=No
+7=MixedCase
+TXT
+    printf 'CoreVersion=7.9.1488.0\nProductVersion=2.1.40.0\nProductId={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}\n' \
+        >"$dir/properties.txt"
+    cp "$core" "$dir/payload/VELA/TessalineCore.dat"
+    cp "$core" "$dir/payload/VELA/TessalineCore64.dat"
+    printf '; e2e\r\n' >"$dir/payload/VELA/TessalineUsb.inf"
+    printf 'driver\r\n' >"$dir/payload/VELA/tessaline.sys"
+    printf '<dpinst/>\r\n' >"$dir/payload/VELA/DPInst.xml"
+    printf 'nested\r\n' >"$dir/payload/VELA/sub/nested.txt"
+    cp "$recorder" "$dir/payload/DPINST32/DpInst.exe"
+    cp "$recorder" "$dir/payload/DPINST64/DpInst.exe"
+    cp "$recorder" "$dir/ProductInstaller32.exe"
+    cp "$recorder" "$dir/ProductInstaller64.exe"
+    printf 'REGEDIT4\r\n[branding]\r\n' >"$dir/branding.dat"
+    printf 'BANNER-DATA' >"$dir/banner.dat"
+}
+
+product "$out/recorder" "$recorder"
+"$tools/make-bundle.sh" "$out/recorder" "$out/recorder.exe" >/dev/null
+
+product "$out/unsigned" "$build/bin/tsrecorder.exe"
+"$tools/make-bundle.sh" "$out/unsigned" "$out/unsigned.exe" >/dev/null
+
+product "$out/short" "$recorder"
+rm "$out/short/properties.txt"
+head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
+"$tools/make-bundle.sh" "$out/short" "$out/short.exe" >/dev/null
+
+"$tools/demo.sh" "$build" --bundle-only >/dev/null
+cp "$build/demo/Setup.exe" "$out/demo.exe"
+touch "$out/.done"

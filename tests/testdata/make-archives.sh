@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# make-archives.sh <out-dir>: the 7z archives of the extraction tests, made with 7zz.
+set -euo pipefail
+out=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/tsarchives.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+rm -f "$out"/*.7z
+
+# A payload tree: nested folders, an empty folder, an empty file, non-ASCII names, and
+# incompressible data; two files per solid block so that blocks change between files.
+tree=$work/tree
+mkdir -p "$tree/VELA/sub/deep" "$tree/DPINST32" "$tree/emptydir" "$tree/Ünïcode"
+head -c 300000 /dev/urandom >"$tree/VELA/TessalineCore.dat"
+head -c 200000 /dev/urandom >"$tree/VELA/TessalineCore64.dat"
+printf 'deep file\r\n' >"$tree/VELA/sub/deep/file.txt"
+: >"$tree/VELA/empty.bin"
+seq 1 20000 >"$tree/DPINST32/numbers.txt"
+printf 'cyrillic' >"$tree/Ünïcode/данные.txt"
+printf 'cjk' >"$tree/日本.txt"
+(cd "$tree" && 7zz a -t7z -m0=lzma2 -ms=2f -bso0 -bsp0 "$out/tree.7z" .)
+(cd "$tree" && 7zz a -t7z -m0=Copy -bso0 -bsp0 "$out/stored.7z" VELA/sub)
+(cd "$tree" && 7zz a -t7z -m0=BZip2 -bso0 -bsp0 "$out/bzip2.7z" VELA/sub)
+
+# Only the 32-bit Core package.
+(cd "$tree" && 7zz a -t7z -bso0 -bsp0 "$out/core32only.7z" VELA/TessalineCore.dat)
+
+# Entry names that leave the folder: a plain name of the same length is patched into
+# the uncompressed header, and the header CRC is made right again.
+mkdir -p "$work/evil/zz"
+printf 'first\n' >"$work/evil/first.txt"
+printf 'outside\n' >"$work/evil/zz/outside.txt"
+(cd "$work/evil" && 7zz a -t7z -mhc=off -m0=Copy -bso0 -bsp0 "$work/evil.7z" first.txt zz/outside.txt)
+python3 - "$work/evil.7z" "$out" <<'PY'
+import struct, sys, zlib
+data = bytearray(open(sys.argv[1], "rb").read())
+plain = "zz/outside.txt".encode("utf-16-le")
+at = data.find(plain)
+assert at > 0
+offset, size = struct.unpack_from("<QQ", data, 12)
+for name, evil in (("dotdot", "../outside.txt"), ("drive", "C:/outside.txt"), ("rooted", "/zzoutside.txt"),
+                   ("backslash", "\\zzoutside.txt"), ("inner", "zz/../../o.txt")):
+    patched = bytearray(data)
+    patched[at:at + len(plain)] = evil.encode("utf-16-le")
+    header = bytes(patched[32 + offset:32 + offset + size])
+    struct.pack_into("<I", patched, 28, zlib.crc32(header))
+    struct.pack_into("<I", patched, 8, zlib.crc32(bytes(patched[12:32])))
+    open("%s/evil-%s.7z" % (sys.argv[2], name), "wb").write(patched)
+PY
+
+# Damaged archives: a flipped byte in stored data, a cut-off archive, no archive at all.
+python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+data = bytearray(open(out + "/stored.7z", "rb").read())
+data[40] ^= 0xFF
+open(out + "/crc.7z", "wb").write(data)
+data = open(out + "/tree.7z", "rb").read()
+open(out + "/truncated.7z", "wb").write(data[:len(data) // 2])
+open(out + "/notarchive.7z", "wb").write(b"This is not a 7z archive.\r\n" * 10)
+PY
