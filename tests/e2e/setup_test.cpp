@@ -1,0 +1,309 @@
+// Setup bundles run end to end: installer programs that record their command lines,
+// and the demo product with real Windows Installer packages.
+#include "support/testsupport.h"
+#include "sys/libutils/win32/osinfo.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ts { namespace test {
+namespace {
+
+std::wstring widen(const std::string& utf8)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], size);
+    return out;
+}
+
+std::vector<std::wstring> lines(const std::wstring& text)
+{
+    std::vector<std::wstring> out;
+    size_t start = 0, end;
+    while ((end = text.find(L"\r\n", start)) != std::wstring::npos) {
+        out.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return out;
+}
+
+std::wstring tempPath()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+// Names in the temporary folder matching a pattern.
+std::set<std::wstring> tempNames(const wchar_t* pattern)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((tempPath() + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.insert(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+std::wstring bundle(const wchar_t* name)
+{
+    return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
+}
+
+// One run of a bundle with recording installer programs.
+struct SetupRun {
+    uint32_t exitCode = 0xFFFFFFFF;
+    std::vector<std::wstring> commandLines;
+    std::string runLog;
+    std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
+};
+
+class SetupEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { m_dir = makeTempDir(L"e2e"); }
+    void TearDown() override { removeTree(m_dir); }
+
+    SetupRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0",
+            const std::wstring& extraEnvironment = L"")
+    {
+        const std::wstring record = m_dir + L"\\record.txt";
+        const std::wstring log = m_dir + L"\\run.log";
+        DeleteFileW(record.c_str());
+        DeleteFileW(log.c_str());
+        CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
+        std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
+                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0';
+        if (!extraEnvironment.empty())
+            environment += extraEnvironment + L'\0';
+        environment += L'\0';
+        const std::set<std::wstring> before = tempNames(L"TS*.tmp");
+        ProcessResult result =
+            runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000, environment.c_str());
+        SetupRun out;
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timedOut);
+        out.exitCode = result.exitCode;
+        out.commandLines = lines(widen(readFile(record)));
+        out.runLog = readFile(log);
+        for (const std::wstring& folder : tempNames(L"TS*.tmp"))
+            if (!before.count(folder) && (GetFileAttributesW((tempPath() + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+                out.tempFoldersLeft.insert(folder);
+        return out;
+    }
+
+    std::string copied(const wchar_t* name) { return readFile(m_dir + L"\\copies\\" + name); }
+
+    std::wstring m_dir;
+};
+
+// The Setup folder a recorded command line ran from: the quoted program's folder.
+std::wstring programFolder(const std::wstring& commandLine)
+{
+    size_t end = commandLine.find(L'"', 1);
+    std::wstring program = commandLine.substr(1, end - 1);
+    return program.substr(0, program.find_last_of(L'\\') + 1);
+}
+
+// The quoted value of NAME="..." (or of /option "...") in a command line.
+std::wstring valueOf(const std::wstring& commandLine, const std::wstring& name)
+{
+    const std::wstring separator = name[0] == L'/' ? L" \"" : L"=\"";
+    size_t at = commandLine.find(L" " + name + separator);
+    if (at == std::wstring::npos)
+        return L"<none>";
+    at += name.size() + 3;
+    return commandLine.substr(at, commandLine.find(L'"', at) - at);
+}
+
+TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
+{
+    SetupRun r = run(L"recorder", L"-silent");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
+    const std::wstring& core = r.commandLines[0];
+    const std::wstring folder = programFolder(core);
+    const bool wow64 = sys::win32::isWow64();
+    const std::wstring reg = valueOf(core, L"TS_BRANDING_REG");
+    const std::wstring banner = valueOf(core, L"TS_BRANDING_BANNER");
+    const std::wstring coreLog = valueOf(core, L"/lv");
+    EXPECT_EQ(L"\"" + folder + (wow64 ? L"TessalineCore64.exe" : L"TessalineCore.exe") + L"\" /exelang " +
+                  std::to_wstring(GetUserDefaultUILanguage()) + (wow64 ? L" ALLOW64BIT=Yes" : L" ALLOW64BIT=No") +
+                  L" TS_PRODUCT_NAME=\"Tessaline E2E Test\" TS_BRANDING_UPGRADE_CODE=\"\" TS_BRANDING_REG=\"" + reg +
+                  L"\" TS_BRANDING_BANNER=\"" + banner +
+                  L"\" TS_BRANDING_NEW_DEVICE_ACTIVITY=mixedcase /qn TS_COREDRIVER_PATH=\"" + folder +
+                  L"TessalineUsb.inf\"",
+              core.substr(0, core.find(L" /lv ")));
+    EXPECT_EQ(L"VELA\\", folder.substr(folder.size() - 5));
+    EXPECT_EQ(tempPath() + L"TSC", coreLog.substr(0, tempPath().size() + 3));
+    EXPECT_EQ(L".LOG", coreLog.substr(coreLog.size() - 4));
+    // The branding files were written out for the Core installer.
+    EXPECT_EQ("REGEDIT4\r\n[branding]\r\n", copied(L"TS_BRANDING_REG"));
+    EXPECT_EQ("BANNER-DATA", copied(L"TS_BRANDING_BANNER"));
+
+    const std::wstring& product = r.commandLines[1];
+    const std::wstring productLog = valueOf(product, L"/lv");
+    EXPECT_EQ(L"AUTOMATICUPDATECHECK=no TS_RESTART_TSM=Yes /qn /lv \"" + productLog + L"\"",
+              product.substr(product.find(L".exe\" ") + 6));
+    EXPECT_EQ(tempPath() + L"TSP", productLog.substr(0, tempPath().size() + 3));
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+// CTest runs this once more with a German user (LC_ALL=de_DE.UTF-8) and
+// TS_EXPECT_UI_LANGUAGE=1031.
+TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)
+{
+    const char* expected = getenv("TS_EXPECT_UI_LANGUAGE");
+    const std::wstring language = std::to_wstring(GetUserDefaultUILanguage());
+    if (expected) {
+        EXPECT_EQ(widen(expected), language);
+    }
+    SetupRun r = run(L"recorder", L"-silent -ignoreCompatibility -noreboot");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(2u, r.commandLines.size());
+    EXPECT_NE(std::wstring::npos, r.commandLines[0].find(L"\" /exelang " + language + L" ALLOW64BIT="));
+    EXPECT_NE(std::wstring::npos, r.commandLines[0].find(L"\" TS_IGNORE_SYSTEM_CHECK=Yes TS_BRANDING_UPGRADE_CODE="));
+    EXPECT_NE(std::wstring::npos, r.commandLines[1].find(L" TS_RESTART_TSM=Yes /norestart /qn /lv "));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
+{
+    SetupRun failed = run(L"recorder", L"-silent", L"1603");
+    EXPECT_EQ(1u, failed.exitCode);
+    EXPECT_EQ(1u, failed.commandLines.size()); // the product installer did not run
+    EXPECT_NE(std::string::npos, failed.runLog.find("ERROR  \tInstallation failed."));
+    EXPECT_TRUE(failed.tempFoldersLeft.empty());
+
+    SetupRun restart = run(L"recorder", L"-silent", L"3010");
+    EXPECT_EQ(0u, restart.exitCode) << restart.runLog;
+    EXPECT_EQ(2u, restart.commandLines.size());
+    EXPECT_NE(std::string::npos, restart.runLog.find("Installation completed successfully."));
+    EXPECT_TRUE(restart.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, UnsignedCorePackageStopsBeforeAnythingRuns)
+{
+    SetupRun r = run(L"unsigned", L"-silent");
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_TRUE(r.commandLines.empty());
+    EXPECT_NE(std::string::npos, r.runLog.find("The software package appears to have been modified. Installation "
+                                               "aborted. Please contact your vendor for assistance."));
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, ShortExtendedPropertiesEndTheRun)
+{
+    SetupRun r = run(L"short", L"-silent");
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_TRUE(r.commandLines.empty());
+    EXPECT_NE(std::string::npos, r.runLog.find("ERROR  \tInstaller Extended Properties could not be loaded"));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, DriversExtractedIntoARelativeFolder)
+{
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(m_dir.c_str());
+    SetupRun r = run(L"recorder", L"-silent -extractAsDriver drivers");
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_TRUE(r.commandLines.empty());
+    for (const wchar_t* os : {L"Windows7", L"Windows8", L"Windows8.1", L"W2K8R2", L"W2K12", L"W2K12R2"})
+        for (const wchar_t* architecture : {L"-x86", L"-x64"}) {
+            const std::wstring destination = m_dir + L"\\drivers\\" + os + architecture;
+            EXPECT_EQ("driver\r\n", readFile(destination + L"\\tessaline.sys"));
+            EXPECT_TRUE(fileExists(destination + L"\\TessalineUsb.inf"));
+            EXPECT_TRUE(fileExists(destination + L"\\TessalineCore64.dat"));
+            EXPECT_FALSE(fileExists(destination + L"\\DPInst.xml"));
+            EXPECT_FALSE(fileExists(destination + L"\\sub"));
+        }
+    EXPECT_NE(std::string::npos, r.runLog.find("Extracting drivers."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+// The demo product installs for real; its keys and packages are removed afterwards.
+class DemoProduct : public SetupEndToEnd {
+protected:
+    void SetUp() override
+    {
+        SetupEndToEnd::SetUp();
+        uninstall();
+    }
+    void TearDown() override
+    {
+        uninstall();
+        SetupEndToEnd::TearDown();
+    }
+
+    static std::wstring machineString(const wchar_t* key, const wchar_t* value)
+    {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
+            return L"";
+        wchar_t buffer[256] = L"";
+        DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
+        LONG status = RegQueryValueExW(handle, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+        RegCloseKey(handle);
+        return status == ERROR_SUCCESS && type == REG_SZ ? buffer : L"";
+    }
+
+    void uninstall()
+    {
+        for (const wchar_t* key : {kCore, kProduct}) {
+            const std::wstring code = machineString(key, L"ProductCode");
+            if (!code.empty())
+                runProcess(L"msiexec /qn /x " + code);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
+        }
+    }
+
+    static constexpr const wchar_t* kCore = L"SOFTWARE\\Tessaline\\Core";
+    static constexpr const wchar_t* kProduct = L"SOFTWARE\\Tessaline\\Products\\Tessaline Graphics";
+};
+
+TEST_F(DemoProduct, InstallsThenIsUpToDate)
+{
+    const std::set<std::wstring> logsBefore = tempNames(L"TS?????.LOG");
+    SetupRun first = run(L"demo", L"-silent");
+    EXPECT_EQ(0u, first.exitCode) << first.runLog;
+    EXPECT_EQ(L"7.9.1488.0", machineString(kCore, L"Version"));
+    EXPECT_EQ(L"2.1.40.0", machineString(kProduct, L"Version"));
+    EXPECT_EQ(38u, machineString(kCore, L"GUID").size());
+    EXPECT_EQ(machineString(kCore, L"GUID"), machineString(kCore, L"ProductCode"));
+    EXPECT_EQ(38u, machineString(kProduct, L"ProductCode").size());
+    EXPECT_EQ(sys::win32::isWow64() ? L"Yes" : L"No", machineString(kCore, L"Allow64Bit"));
+    EXPECT_EQ(L"Tessaline Graphics", machineString(kCore, L"InstalledFor"));
+    int coreLogs = 0, productLogs = 0;
+    for (const std::wstring& name : tempNames(L"TS?????.LOG"))
+        if (!logsBefore.count(name)) {
+            coreLogs += name.compare(0, 3, L"TSC") == 0;
+            productLogs += name.compare(0, 3, L"TSP") == 0;
+        }
+    EXPECT_EQ(1, coreLogs);
+    EXPECT_EQ(1, productLogs);
+    EXPECT_TRUE(first.tempFoldersLeft.empty());
+
+    SetupRun second = run(L"demo", L"");
+    EXPECT_EQ(15622u, second.exitCode) << second.runLog;
+    EXPECT_NE(std::string::npos, second.runLog.find("Tessaline Graphics software is already up to date"));
+
+    SetupRun forced = run(L"demo", L"-suppressUpToDateInfo");
+    EXPECT_EQ(0u, forced.exitCode) << forced.runLog;
+    EXPECT_NE(std::string::npos, forced.runLog.find("Installation completed successfully."));
+    EXPECT_TRUE(forced.tempFoldersLeft.empty());
+}
+
+}
+}} // namespace ts::test
