@@ -74,12 +74,7 @@ BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
 // The exit code is the full 32-bit value; `windowsClosed` counts the windows.
 uint32_t runClosingWindows(const std::wstring& commandLine, const std::wstring& additions, int& windowsClosed)
 {
-    std::vector<wchar_t> environment(additions.begin(), additions.end());
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
-        environment.insert(environment.end(), p, p + wcslen(p) + 1);
-    FreeEnvironmentStringsW(block);
-    environment.push_back(L'\0');
+    std::vector<wchar_t> environment = environmentWith((additions + L'\0').c_str());
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};

@@ -91,20 +91,25 @@ bool fileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<wchar_t> environmentWith(const wchar_t* additions)
+{
+    std::vector<wchar_t> environment;
+    for (const wchar_t* p = additions; *p; p += wcslen(p) + 1)
+        environment.insert(environment.end(), p, p + wcslen(p) + 1);
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
+        environment.insert(environment.end(), p, p + wcslen(p) + 1);
+    FreeEnvironmentStringsW(block);
+    environment.push_back(L'\0');
+    return environment;
+}
+
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions)
 {
     ProcessResult result;
     std::vector<wchar_t> environment;
-    if (environmentAdditions) {
-        // Current environment plus "NAME=value\0...\0" additions (which win).
-        for (const wchar_t* p = environmentAdditions; *p; p += wcslen(p) + 1)
-            environment.insert(environment.end(), p, p + wcslen(p) + 1);
-        wchar_t* block = GetEnvironmentStringsW();
-        for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
-            environment.insert(environment.end(), p, p + wcslen(p) + 1);
-        FreeEnvironmentStringsW(block);
-        environment.push_back(L'\0');
-    }
+    if (environmentAdditions)
+        environment = environmentWith(environmentAdditions);
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};

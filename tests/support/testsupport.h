@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ts { namespace test {
 
@@ -16,6 +17,9 @@ void removeTree(const std::wstring& path);
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 bool fileExists(const std::wstring& path);
+
+// The current environment block with "NAME=value\0...\0" additions in front (they win).
+std::vector<wchar_t> environmentWith(const wchar_t* additions);
 
 struct ProcessResult {
     bool started = false;

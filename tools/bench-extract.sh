@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# bench-extract.sh <build-dir>: extraction speed and memory, not a test.
+#
+# Makes a payload of about 200 MB (already-compressed data, Windows executables, text),
+# archives it as make-bundle.sh does (LZMA2, solid blocks of at most 64 MB), and unpacks
+# it in the 32-bit Wine prefix with Setup's extractArchive (tsextract.exe) and with
+# 7-Zip's own 7za.exe (npm package 7zip-bin). Prints wall times, their ratio and both
+# peak memory figures (GetProcessMemoryInfo, through tsmeasure.exe). Each is run twice;
+# the faster run counts.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+bench=$build/bench
+prefix=$build/wine/win32
+mkdir -p "$bench"
+
+if [ ! -f "$bench/npm/node_modules/7zip-bin/win/ia32/7za.exe" ]; then
+    npm install --prefix "$bench/npm" --no-save --no-audit --no-fund 7zip-bin@5.2.0 >/dev/null
+fi
+sevenza=$bench/npm/node_modules/7zip-bin/win/ia32/7za.exe
+
+payload=$bench/payload
+if [ ! -f "$bench/payload.7z" ]; then
+    rm -rf "$payload" && mkdir -p "$payload/media" "$payload/bin" "$payload/text"
+    # Already compressed: 70 MB of random data in files of 1 to 8 MB.
+    for i in $(seq 1 14); do head -c $(( (i % 8 + 1) * 1000000 )) /dev/urandom >"$payload/media/clip$i.jpg"; done
+    head -c $((70000000 - $(du -cb "$payload"/media/* | tail -1 | cut -f1))) /dev/urandom >"$payload/media/rest.zip"
+    # Executables: Wine's PE libraries, about 70 MB.
+    total=0
+    for f in /usr/lib/i386-linux-gnu/wine/i386-windows/*.dll; do
+        [ $total -gt 70000000 ] && break
+        cp "$f" "$payload/bin/"
+        total=$((total + $(stat -c %s "$f")))
+    done
+    # Text: 60 MB of log and table lines.
+    python3 - "$payload/text" <<'EOF'
+import random, sys
+random.seed(7)
+words = "device display driver install setup registry version monitor adapter path mode target source".split()
+for n in range(6):
+    with open("%s/log%d.txt" % (sys.argv[1], n), "w") as out:
+        size = 0
+        while size < 10_000_000:
+            line = "%05d %s %s=%d %s\n" % (random.randrange(100000), random.choice(words), random.choice(words),
+                                          random.randrange(1 << 20), " ".join(random.sample(words, 5)))
+            out.write(line)
+            size += len(line)
+EOF
+    (cd "$payload" && 7zz a -t7z -m0=lzma2 -mx=7 -ms=64m -bd -bso0 -bsp0 "$bench/payload.7z" .)
+fi
+
+unpacked=$(du -sb "$payload" | cut -f1)
+packed=$(stat -c %s "$bench/payload.7z")
+largest_block=$(7zz l -slt "$bench/payload.7z" | awk '/^Size = /{s=$3} /^Block = /{b[$3]+=s} END{m=0; for (k in b) if (b[k]>m) m=b[k]; print m}')
+echo "payload: $unpacked bytes unpacked, $packed bytes packed, largest solid block $largest_block bytes"
+
+export WINEPREFIX=$prefix WINEDEBUG=-all
+wineserver -p 30 2>/dev/null || true
+measure() { # label command...
+    local best=
+    for round in 1 2; do
+        rm -rf "$bench/out"
+        local line
+        line=$("$here/wine-run.sh" "$prefix" "$build/bin/tsmeasure.exe" "$@" | tr -d '\r' | grep '^wall_ms=')
+        local ms=${line#wall_ms=}; ms=${ms%% *}
+        if [ -z "$best" ] || [ "$ms" -lt "${best%% *}" ]; then best="$ms $line"; fi
+    done
+    echo "${best#* }"
+}
+ours=$(measure "Z:$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out")
+theirs=$(measure "Z:$sevenza" x -y "-oZ:$bench/out" "Z:$bench/payload.7z")
+rm -rf "$bench/out"
+field() { sed -n "s/.*$1=\([0-9]*\).*/\1/p" <<<"$2"; }
+echo "extractArchive: $ours"
+echo "7za.exe:        $theirs"
+awk -v a="$(field wall_ms "$ours")" -v b="$(field wall_ms "$theirs")" \
+    -v m="$(field peak_pagefile "$ours")" -v blk="$largest_block" \
+    'BEGIN { printf "time ratio (ours / 7za): %.2f (goal <= 1.10)\n", a / b;
+             printf "our peak private memory: %.1f MB; largest block + 32 MB: %.1f MB\n", m / 1048576, (blk + 33554432) / 1048576 }'
