@@ -120,7 +120,9 @@ protected:
     void SetUp() override { m_dir = makeTempDir(L"e2e"); }
     void TearDown() override { removeTree(m_dir); }
 
-    SetupRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0")
+    // `moreEnvironment`: further "NAME=value\0" entries.
+    SetupRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0",
+                 const std::wstring& moreEnvironment = L"")
     {
         const std::wstring record = m_dir + L"\\record.txt";
         const std::wstring log = m_dir + L"\\run.log";
@@ -128,7 +130,7 @@ protected:
         DeleteFileW(log.c_str());
         CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
         std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
-                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0';
+                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + moreEnvironment;
         const std::set<std::wstring> before = tempNames(L"TS*.tmp");
         SetupRun out;
         out.exitCode = runClosingWindows(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, environment,
@@ -215,6 +217,24 @@ TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)
     EXPECT_NE(std::wstring::npos, r.commandLines[0].find(L"\" TS_IGNORE_SYSTEM_CHECK=Yes TS_BRANDING_UPGRADE_CODE="));
     EXPECT_NE(std::wstring::npos, r.commandLines[1].find(L" TS_RESTART_TSM=Yes /norestart /qn /lv "));
     EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, UserTemporaryFolderWithASpace)
+{
+    // As for a user named "Ann Lee": Setup's folder and the programs in it have a space.
+    const std::wstring temp = m_dir + L"\\Ann Lee";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    SetupRun r = run(L"recorder", L"-silent", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
+    EXPECT_EQ(L"\"" + temp + L"\\TS", r.commandLines[0].substr(0, temp.size() + 4));
+    EXPECT_EQ(L"\"" + temp + L"\\TS", r.commandLines[1].substr(0, temp.size() + 4));
+    EXPECT_EQ(L"\"" + temp + L"\\TSC", r.commandLines[0].substr(r.commandLines[0].find(L" /lv ") + 5, temp.size() + 5));
+    WIN32_FIND_DATAW data;
+    HANDLE left = FindFirstFileW((temp + L"\\TS*.tmp").c_str(), &data);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, left) << "Setup's folder was left behind";
+    if (left != INVALID_HANDLE_VALUE)
+        FindClose(left);
 }
 
 TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
