@@ -5,7 +5,7 @@
 # archives it as make-bundle.sh does (LZMA2, solid blocks of at most 64 MB), and unpacks
 # it in the 32-bit Wine prefix with Setup's extractArchive (tsextract.exe) and with
 # 7-Zip's own 7za.exe (npm package 7zip-bin). Prints wall times, their ratio and both
-# peak memory figures (GetProcessMemoryInfo, through tsmeasure.exe). Each is run twice;
+# peak memory figures (GetProcessMemoryInfo, through tsrun.exe). Each is run three times;
 # the faster run counts.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -58,10 +58,11 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 wineserver -p 30 2>/dev/null || true
 measure() { # label command...
     local best=
-    for round in 1 2; do
+    for round in 1 2 3; do
         rm -rf "$bench/out"
         local line
-        line=$("$here/wine-run.sh" "$prefix" "$build/bin/tsmeasure.exe" "$@" | tr -d '\r' | grep '^wall_ms=')
+        line=$("$here/wine-run.sh" "$prefix" "$build/bin/tsrun.exe" "$@" | tr -d '\r' | grep -E '^(exit code|wall_ms)' | tr '\n' ' ' |
+               sed 's/^exit code: \([0-9]*\) [^ ]* \(.*\)/\2 exit_code=\1/')
         local ms=${line#wall_ms=}; ms=${ms%% *}
         if [ -z "$best" ] || [ "$ms" -lt "${best%% *}" ]; then best="$ms $line"; fi
     done
