@@ -103,25 +103,7 @@ std::wstring keyNameOf(const std::wstring& path)
 
 // --- RegistryKey -------------------------------------------------------------
 
-RegistryKey::RegistryKey(const std::wstring& path, REGSAM access, HANDLE userToken, bool flush)
-    : m_access(access), m_userToken(userToken), m_flush(flush)
-{
-    open(path);
-}
-
-RegistryKey::RegistryKey(const RegistryKey& parent, const std::wstring& subkeyName)
-    : m_access(parent.m_access), m_userToken(parent.m_userToken), m_flush(parent.m_flush)
-{
-    open(joinKeyPath(parent.m_path, subkeyName));
-}
-
-RegistryKey::RegistryKey(const RegistryKey& other)
-    : m_path(other.m_path), m_name(other.m_name), m_handle(duplicateKey(other.m_handle.get(), other.m_access)),
-      m_access(other.m_access), m_userToken(other.m_userToken), m_flush(other.m_flush)
-{
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey other) noexcept
+void RegistryObject::swap(RegistryObject& other) noexcept
 {
     std::swap(m_path, other.m_path);
     std::swap(m_name, other.m_name);
@@ -129,6 +111,29 @@ RegistryKey& RegistryKey::operator=(RegistryKey other) noexcept
     std::swap(m_access, other.m_access);
     std::swap(m_userToken, other.m_userToken);
     std::swap(m_flush, other.m_flush);
+}
+
+RegistryKey::RegistryKey(const std::wstring& path, REGSAM access, HANDLE userToken, bool flush)
+    : RegistryObject(std::wstring(), std::wstring(), access, userToken, flush)
+{
+    open(path);
+}
+
+RegistryKey::RegistryKey(const RegistryKey& parent, const std::wstring& subkeyName)
+    : RegistryObject(std::wstring(), std::wstring(), parent.m_access, parent.m_userToken, parent.m_flush)
+{
+    open(joinKeyPath(parent.m_path, subkeyName));
+}
+
+RegistryKey::RegistryKey(const RegistryKey& other)
+    : RegistryObject(other.m_path, other.m_name, other.m_access, other.m_userToken, other.m_flush)
+{
+    m_handle = duplicateKey(other.m_handle.get(), other.m_access);
+}
+
+RegistryKey& RegistryKey::operator=(RegistryKey other) noexcept
+{
+    swap(other);
     return *this;
 }
 
@@ -256,8 +261,7 @@ std::vector<std::wstring> SubkeyList::names() const
 // --- RegistryValue -----------------------------------------------------------
 
 RegistryValue::RegistryValue(const RegistryKey& key, const std::wstring& valueName, bool testExistence)
-    : m_path(key.m_path), m_name(valueName), m_access(key.m_access), m_userToken(key.m_userToken),
-      m_flush(key.m_flush)
+    : RegistryObject(key.m_path, valueName, key.m_access, key.m_userToken, key.m_flush)
 {
     if (testExistence)
         throwIfMissing(key.m_handle.get(), valueName);
@@ -282,8 +286,7 @@ RegistryValue::RegistryValue(const RegistryKey& key, const std::wstring& valueNa
 }
 
 RegistryValue::RegistryValue(const RegistryValue& other)
-    : m_path(other.m_path), m_name(other.m_name), m_access(other.m_access), m_userToken(other.m_userToken),
-      m_flush(other.m_flush)
+    : RegistryObject(other.m_path, other.m_name, other.m_access, other.m_userToken, other.m_flush)
 {
     throwIfMissing(other.m_handle.get(), other.m_name);
     m_handle = duplicateKey(other.m_handle.get(), other.m_access);
@@ -291,12 +294,7 @@ RegistryValue::RegistryValue(const RegistryValue& other)
 
 RegistryValue& RegistryValue::operator=(RegistryValue other) noexcept
 {
-    std::swap(m_path, other.m_path);
-    std::swap(m_name, other.m_name);
-    std::swap(m_handle, other.m_handle);
-    std::swap(m_access, other.m_access);
-    std::swap(m_userToken, other.m_userToken);
-    std::swap(m_flush, other.m_flush);
+    swap(other);
     return *this;
 }
 

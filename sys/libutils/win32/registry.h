@@ -42,11 +42,32 @@ TS_REGISTRY_EXCEPTION(CannotDeleteValueException)
 
 class RegistryKey;
 class RegistryValue;
+
+// What keys and values hold: the key path, the key or value name, an own handle of
+// the key, and the settings it was opened with.
+class RegistryObject {
+protected:
+    RegistryObject() = default;
+    RegistryObject(std::wstring path, std::wstring name, REGSAM access, HANDLE userToken, bool flush)
+        : m_path(std::move(path)), m_name(std::move(name)), m_access(access), m_userToken(userToken), m_flush(flush)
+    {
+    }
+    RegistryObject(RegistryObject&&) noexcept = default;
+    ~RegistryObject() = default;
+    void swap(RegistryObject& other) noexcept;
+
+    std::wstring m_path;
+    std::wstring m_name;
+    KeyHandle m_handle;
+    REGSAM m_access = KEY_ALL_ACCESS;
+    HANDLE m_userToken = nullptr;
+    bool m_flush = false;
+};
 struct SubkeyList;
 using ValueList = std::vector<RegistryValue>;
 
 // An open key. Copies open the key again and own their own handle.
-class RegistryKey {
+class RegistryKey : private RegistryObject {
 public:
     // Told of each key that deleteTree deleted, deepest first. The result is ignored.
     class DeleteObserver {
@@ -93,13 +114,6 @@ public:
 private:
     friend class RegistryValue;
     void open(const std::wstring& path);
-
-    std::wstring m_path;
-    std::wstring m_name;
-    KeyHandle m_handle;
-    REGSAM m_access = KEY_ALL_ACCESS;
-    HANDLE m_userToken = nullptr;
-    bool m_flush = false;
 };
 
 struct SubkeyList {
@@ -109,7 +123,7 @@ struct SubkeyList {
 };
 
 // One value of a key, holding its own handle of the key.
-class RegistryValue {
+class RegistryValue : private RegistryObject {
 public:
     // Data to be written.
     class RegistryType {
@@ -149,13 +163,6 @@ public:
 private:
     RegistryValue(const RegistryKey& key, const std::wstring& valueName, bool testExistence);
     bool write(const RegistryType& data);
-
-    std::wstring m_path;
-    std::wstring m_name;
-    KeyHandle m_handle;
-    REGSAM m_access = KEY_ALL_ACCESS;
-    HANDLE m_userToken = nullptr;
-    bool m_flush = false;
 };
 
 class DWORDRegistryClass : public RegistryValue::RegistryType {
