@@ -52,6 +52,18 @@ LONG readValueData(HKEY key, const std::wstring& name, std::vector<BYTE>& data, 
     }
 }
 
+// True when `action` ran without a registry failure.
+template <typename Action>
+bool succeeds(Action action)
+{
+    try {
+        action();
+        return true;
+    } catch (const RegistryException&) {
+        return false;
+    }
+}
+
 void throwIfMissing(HKEY key, const std::wstring& name)
 {
     DWORD size = 0;
@@ -201,22 +213,12 @@ std::unique_ptr<ValueList> RegistryKey::values() const
 
 bool RegistryKey::hasSubkey(const std::wstring& name) const
 {
-    try {
-        RegistryKey probe(*this, name);
-        return true;
-    } catch (const RegistryException&) {
-        return false;
-    }
+    return succeeds([&] { RegistryKey probe(*this, name); });
 }
 
 bool RegistryKey::hasValue(const std::wstring& name) const
 {
-    try {
-        RegistryValue probe(*this, name);
-        return true;
-    } catch (const RegistryException&) {
-        return false;
-    }
+    return succeeds([&] { RegistryValue probe(*this, name); });
 }
 
 RegistryValue RegistryKey::createValue(const std::wstring& name, DWORD data) const
@@ -359,12 +361,7 @@ RegistryKey RegistryKeyFactory::open(const std::wstring& path) const
 
 bool RegistryKeyFactory::exists(const std::wstring& path) const
 {
-    try {
-        open(path);
-        return true;
-    } catch (const RegistryException&) {
-        return false;
-    }
+    return succeeds([&] { open(path); });
 }
 
 RegistryKey RegistryKeyFactory::create(const std::wstring& path) const
@@ -387,22 +384,12 @@ RegistryKey RegistryKeyFactory::create(const std::wstring& path) const
 
 bool RegistryKeyReader::readDword(const std::wstring& valueName, DWORD& out)
 {
-    try {
-        out = RegistryValue(m_factory.open(m_path), valueName).getDword();
-        return true;
-    } catch (const RegistryException&) {
-        return false;
-    }
+    return succeeds([&] { out = RegistryValue(m_factory.open(m_path), valueName).getDword(); });
 }
 
 bool RegistryKeyReader::readString(const std::wstring& valueName, std::wstring& out)
 {
-    try {
-        out = RegistryValue(m_factory.open(m_path), valueName).getString();
-        return true;
-    } catch (const RegistryException&) {
-        return false;
-    }
+    return succeeds([&] { out = RegistryValue(m_factory.open(m_path), valueName).getString(); });
 }
 
 bool RegistryKeyReader::readBool(const std::wstring& valueName, bool& out)
