@@ -92,6 +92,23 @@ TEST_F(RegistryTest, RootAloneOpensTheRootAndLeavesItOpen)
     RegCloseKey(software);
 }
 
+TEST_F(RegistryTest, UserTokenOpensTheUsersClassesRoot)
+{
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token));
+    {
+        RegistryKey classes(L"HKCR\\CLSID", KEY_READ, token);
+        EXPECT_EQ(L"CLSID", classes.getKeyName());
+        RegistryKey copy(classes);
+        EXPECT_NE(nullptr, copy.handle());
+    }
+    CloseHandle(token);
+    // The classes root is still the process's to use.
+    HKEY clsid = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ, &clsid));
+    RegCloseKey(clsid);
+}
+
 TEST_F(RegistryTest, OpenFailuresHaveTheirOwnExceptions)
 {
     expectThrows<registry::KeyDoesNotExistException>([&] { m_factory.open(path(L"Missing")); }, 2, "missing key");
