@@ -4,12 +4,14 @@
 #include "app/setup/resource.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
+#include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <cwctype>
+#include <type_traits>
 #include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
@@ -86,36 +88,34 @@ std::wstring installerLogPath(const wchar_t* code)
     return sys::win32::makeUniqueFileName(temp, code, L"LOG");
 }
 
-namespace {
-
-// REG_SZ value of HKLM\<key> (default view). A value that grows between the size query
-// and the read is read again, up to 5 times.
-bool readMachineString(const std::wstring& key, const std::wstring& value, std::wstring& out)
+bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
 {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | sys::win32::registry::nativeViewFlag(),
+                      &opened) != ERROR_SUCCESS)
         return false;
-    bool ok = false;
+    std::unique_ptr<std::remove_pointer<HKEY>::type, decltype(&RegCloseKey)> handle(opened, RegCloseKey);
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, nullptr, &size);
+    LONG status = RegQueryValueExW(opened, value.c_str(), nullptr, &type, nullptr, &size);
+    // A value that grows between the size query and the read is read again.
     for (int attempt = 0; attempt < 5 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
         std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-        DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        DWORD got = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+        status = RegQueryValueExW(opened, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
         if (status == ERROR_MORE_DATA) {
             size = got;
             status = ERROR_SUCCESS;
             continue;
         }
-        if (status == ERROR_SUCCESS && type == REG_SZ) {
-            out.assign(buffer.data());
-            ok = true;
-        }
-        break;
+        if (status != ERROR_SUCCESS || type != REG_SZ)
+            return false;
+        out.assign(buffer.data());
+        return true;
     }
-    RegCloseKey(handle);
-    return ok;
+    return false;
 }
+
+namespace {
 
 Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments)
 {
@@ -155,7 +155,7 @@ Installer::Result ApplicationInstaller::install()
 Installer::Result ApplicationInstaller::uninstall()
 {
     std::wstring productCode;
-    if (!readMachineString(m_productCodeKey, m_productCodeValue, productCode))
+    if (!readProductCode(m_productCodeKey, m_productCodeValue, productCode))
         return Failed;
     return runInstaller(L"msiexec", L"/qr /x " + productCode);
 }

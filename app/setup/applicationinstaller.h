@@ -40,6 +40,11 @@ std::wstring productArgumentText(const InstallSettings& settings, const std::wst
 // the temporary path cannot be read.
 std::wstring installerLogPath(const wchar_t* code);
 
+// The REG_SZ value `value` of HKLM\<key>, in the native view (where the installers of
+// this Windows write it, and where the installed versions are read). False when the key
+// or value is missing or the value is of another type; `out` is then unchanged.
+bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out);
+
 // Runs one installer program with a fixed argument text; uninstalls through msiexec
 // with the product code found under HKLM\<productCodeKey>.
 class ApplicationInstaller : public Installer {

@@ -5,9 +5,26 @@
 using ts::sys::win32::joinPath;
 using ts::sys::win32::replaceDirectory;
 
+namespace {
+
+struct Case {
+    const wchar_t* first;
+    const wchar_t* second;
+    const wchar_t* expected;
+};
+
+template <size_t N>
+void expectTable(const Case (&cases)[N], std::wstring (*function)(const std::wstring&, const std::wstring&))
+{
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, function(c.first, c.second)) << c.first << L" | " << c.second;
+}
+
+} // namespace
+
 TEST(PathTest, JoinPathAddsOneBackslashOnlyWhereNeeded)
 {
-    struct Case { const wchar_t* folder; const wchar_t* name; const wchar_t* expected; } cases[] = {
+    const Case cases[] = {
         {L"C:\\Temp", L"a.txt", L"C:\\Temp\\a.txt"},
         {L"C:\\Temp\\", L"a.txt", L"C:\\Temp\\a.txt"},
         {L"C:/Temp/", L"a.txt", L"C:/Temp/a.txt"},
@@ -15,13 +32,12 @@ TEST(PathTest, JoinPathAddsOneBackslashOnlyWhereNeeded)
         {L"C:\\Temp", L"", L"C:\\Temp\\"},
         {L"C:\\Temp", L"*.cat", L"C:\\Temp\\*.cat"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, joinPath(c.folder, c.name)) << c.folder << L" + " << c.name;
+    expectTable(cases, joinPath);
 }
 
 TEST(PathTest, ReplaceDirectoryKeepsTheLastComponent)
 {
-    struct Case { const wchar_t* path; const wchar_t* folder; const wchar_t* expected; } cases[] = {
+    const Case cases[] = {
         {L"C:\\a\\b\\DpInst.exe", L"D:\\x", L"D:\\x\\DpInst.exe"},
         {L"C:/a/b/DpInst.exe", L"D:\\x\\", L"D:\\x\\DpInst.exe"},
         {L"C:\\a/b\\c/name.inf", L"D:", L"D:\\name.inf"},
@@ -30,6 +46,5 @@ TEST(PathTest, ReplaceDirectoryKeepsTheLastComponent)
         {L"C:\\a\\", L"D:\\x", L""},
         {L"C:\\a/", L"D:\\x", L""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, replaceDirectory(c.path, c.folder)) << c.path << L" -> " << c.folder;
+    expectTable(cases, replaceDirectory);
 }
