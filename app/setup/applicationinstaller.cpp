@@ -2,6 +2,7 @@
 
 #include "app/setup/payload.h"
 #include "app/setup/resource.h"
+#include "sys/libutils/win32/keyhandle.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/registry.h"
@@ -11,7 +12,6 @@
 #include "tk/libgui/resourcefunctions.h"
 
 #include <cwctype>
-#include <type_traits>
 #include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
@@ -90,18 +90,18 @@ std::wstring installerLogPath(const wchar_t* code)
 
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
 {
-    HKEY opened = nullptr;
+    sys::win32::KeyHandle opened;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | sys::win32::registry::nativeViewFlag(),
-                      &opened) != ERROR_SUCCESS)
+                      opened.receive()) != ERROR_SUCCESS)
         return false;
-    std::unique_ptr<std::remove_pointer<HKEY>::type, decltype(&RegCloseKey)> handle(opened, RegCloseKey);
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExW(opened, value.c_str(), nullptr, &type, nullptr, &size);
+    LONG status = RegQueryValueExW(opened.get(), value.c_str(), nullptr, &type, nullptr, &size);
     // A value that grows between the size query and the read is read again.
     for (int attempt = 0; attempt < 5 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
         std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
         DWORD got = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-        status = RegQueryValueExW(opened, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        status = RegQueryValueExW(opened.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                                  &got);
         if (status == ERROR_MORE_DATA) {
             size = got;
             status = ERROR_SUCCESS;
