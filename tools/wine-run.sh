@@ -5,5 +5,8 @@
 set -u
 prefix=$1; shift
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-unset DISPLAY WAYLAND_DISPLAY
+# Message boxes need an X display: the test runner's Xvfb when there is one. Without
+# a display they fail at once, so nothing can wait for a click.
+unset WAYLAND_DISPLAY
+if [ -n "${TS_XDISPLAY:-}" ]; then export DISPLAY=$TS_XDISPLAY; else unset DISPLAY; fi
 exec wine "$@"
