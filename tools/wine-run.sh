@@ -9,4 +9,12 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDL
 # a display they fail at once, so nothing can wait for a click.
 unset WAYLAND_DISPLAY
 if [ -n "${TS_XDISPLAY:-}" ]; then export DISPLAY=$TS_XDISPLAY; else unset DISPLAY; fi
-exec wine "$@"
+# Wine starts its service processes (winedevice, explorer) from the first program of a
+# session, and they inherit its output. Through a file, a caller reading a pipe (CTest)
+# still sees the end of the output when the program ends.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+wine "$@" >"$out" 2>&1 </dev/null
+rc=$?
+cat "$out"
+exit $rc
