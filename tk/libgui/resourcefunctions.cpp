@@ -97,11 +97,22 @@ std::string logText(const std::wstring& text)
 
 }}}} // namespace ts::tk::gui::resource
 
+#include "sys/libutils/exception.h"
 #include <shellapi.h>
 namespace ts { namespace tk { namespace gui { namespace resource {
-uintptr_t OpenURL(const void*, const std::wstring& url)
+uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
 {
     HINSTANCE result = ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<uintptr_t>(result) > 32 ? reinterpret_cast<uintptr_t>(result) : 0;
+    DWORD error = GetLastError();
+    if (reinterpret_cast<uintptr_t>(result) > 32)
+        return reinterpret_cast<uintptr_t>(result);
+    if (reporter && reporter->isEnabled(3)) {
+        sys::Logger::LogLine line(*reporter, 3, __FILE__, __LINE__);
+        line.stream() << "ts::tk::gui::resource::OpenURL" << "Unable to open URL: ";
+        writeWide(line.stream(), url);
+        line.stream() << " : " << static_cast<const void*>(result) << ", ";
+        writeWide(line.stream(), sys::windowsErrorText(error));
+    }
+    return 0;
 }
 }}}}

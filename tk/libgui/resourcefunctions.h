@@ -36,8 +36,9 @@ std::string logText(const std::wstring& text);
 
 }}}} // namespace ts::tk::gui::resource
 
-namespace ts { namespace sys { class Identity; } }
+#include "sys/libutils/logger.h"
 namespace ts { namespace tk { namespace gui { namespace resource {
-// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0.
-uintptr_t OpenURL(const void* reporter, const std::wstring& url);
+// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0
+// after a WARN line to `reporter` (none when null) with the URL and the Windows error.
+uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url);
 }}}}
