@@ -9,14 +9,20 @@ namespace ts { namespace tk { namespace gui { namespace resource {
 
 std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t language)
 {
-    HRSRC info = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    return loadString(nullptr, id, fallback, language);
+}
+
+std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
+{
+    HMODULE module = static_cast<HMODULE>(moduleHandle);
+    HRSRC info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
     if (!info)
         return fallback;
-    HGLOBAL loaded = LoadResource(nullptr, info);
+    HGLOBAL loaded = LoadResource(module, info);
     const wchar_t* p = loaded ? static_cast<const wchar_t*>(LockResource(loaded)) : nullptr;
     if (!p)
         return fallback;
-    const wchar_t* end = p + SizeofResource(nullptr, info) / sizeof(wchar_t);
+    const wchar_t* end = p + SizeofResource(module, info) / sizeof(wchar_t);
     for (uint32_t i = 0; i < id % 16; ++i) {
         if (p >= end)
             return L"";
