@@ -95,7 +95,7 @@ TEST(OpenUrl, UnknownProtocolReturnsZeroAndWarns)
         Reporter() : Identity("UrlReporter", ""), Logged(ts::test::testLogger(), "UrlReporter", "") {}
     } reporter;
     EXPECT_EQ(0u, OpenURL(&reporter, L"tsnoprotocol-xyz:nothing"));
-    EXPECT_TRUE(ts::test::captureContains("\tUrlReporter\t"));
+    EXPECT_TRUE(ts::test::captureContains("\tWARN\tresourcefunctions.cpp:"));
     EXPECT_TRUE(ts::test::captureContains(
         "\tts::tk::gui::resource::OpenURLUnable to open URL: tsnoprotocol-xyz:nothing : "));
     EXPECT_TRUE(ts::test::captureContains(", win32 0x"));
