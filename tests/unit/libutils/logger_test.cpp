@@ -136,6 +136,27 @@ TEST(Logger, DisabledLevelsAreNotWritten)
     EXPECT_EQ(before + 1, ts::test::CaptureSink::lines().size());
 }
 
+TEST(Logger, ModuleOutputsComeFromTheSettingsWithTheirThresholds)
+{
+    std::wstring dir = ts::test::makeTempDir(L"configured");
+    ts::test::TestSettings& settings = ts::test::testSettings();
+    settings.setKey("TSUNIT\\Logger\\Modules", "Configured");
+    settings.set("TSUNIT\\Logger\\Modules\\Configured", "cfgfile", "warn");
+    settings.set("TSUNIT\\Logger\\Modules\\Configured", "nosuchoutput", "error");
+    settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "filename", narrow(dir) + "\\cfg.log");
+    settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "Mode", "append");
+    settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "line type", "0");
+    {
+        Probe probe("c", "Configured");
+        EXPECT_TRUE(probe.isEnabled(6)); // the largest threshold, at least the default verbosity
+        TS_LOG(probe, 3) << "to the file";
+        TS_LOG(probe, 4) << "not to the file";
+    }
+    EXPECT_TRUE(ts::test::captureContains("\tnot to the file"));
+    std::vector<std::string> lines = decodeFile(ts::test::readFile(dir + L"\\cfg.log"));
+    EXPECT_EQ((std::vector<std::string>{"[Configured c] to the file"}), lines);
+}
+
 TEST(Logger, TwoThreadsWritingAtOnceKeepEveryLineWholeAndDecodable)
 {
     size_t before = ts::test::CaptureSink::lines().size();

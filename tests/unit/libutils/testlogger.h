@@ -32,6 +32,11 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         m_keys[path][name] = sys::SettingsEntry{true, value};
     }
+    void setKey(const std::string& path, const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_keys[path][name] = sys::SettingsEntry{false, ""};
+    }
     void erase(const std::string& path, const std::string& name)
     {
         std::lock_guard<std::mutex> guard(m_lock);
