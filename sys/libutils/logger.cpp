@@ -213,6 +213,10 @@ struct Logger::State {
         owned.clear();
     }
 
+    uint64_t elapsedMs() const
+    {
+        return static_cast<uint64_t>((ticksNow(frequency) - start) * 1000 / frequency);
+    }
     Output* keep(std::unique_ptr<Output> output)
     {
         owned.push_back(std::move(output));
@@ -408,8 +412,7 @@ void Logger::Module::write(int level, const char* file, int line, const std::str
                 multi->add(pair.first);
         list = std::move(multi);
     }
-    uint64_t elapsed = static_cast<uint64_t>((ticksNow(m_state.frequency) - m_state.start) * 1000 / m_state.frequency);
-    list->write(elapsed, level, baseFileName(file).c_str(), line, m_name, label, getCurrentThreadName(), text);
+    list->write(m_state.elapsedMs(), level, baseFileName(file).c_str(), line, m_name, label, getCurrentThreadName(), text);
 }
 
 // ---- Logger ------------------------------------------------------------------------
@@ -501,7 +504,7 @@ uint32_t Logger::maxFileSize() const { return m_state->maxFileSize; }
 
 uint64_t Logger::elapsedMs() const
 {
-    return static_cast<uint64_t>((ticksNow(m_state->frequency) - m_state->start) * 1000 / m_state->frequency);
+    return m_state->elapsedMs();
 }
 
 void Logger::attachDedicatedFile(Logged& logged, const std::string& fileStem, uint32_t maxFileSize,
