@@ -4,10 +4,7 @@
 set -u
 build=$1 jobs=${2:-2}
 for p in "$build"/wine/win32 "$build"/wine/win64; do
-    WINEPREFIX=$p wineserver -p
-    # Start the prefix's system processes here, away from CTest's output pipes: started by
-    # a test they would hold its pipe open as long as the persistent server lives.
-    WINEPREFIX=$p WINEDEBUG=-all wine wineboot >/dev/null 2>&1 </dev/null
+    WINEPREFIX=$p wineserver -p >/dev/null 2>&1 </dev/null
 done
 xvfb_pid=
 if [ -z "${TS_XDISPLAY:-}" ] && command -v Xvfb >/dev/null; then

@@ -320,3 +320,32 @@ TEST(Tslog, DecodesRotatedFilesAndNamesACorruptedLine)
     EXPECT_NE(std::string::npos, text.find("Log file restarted at")) << text;
     ts::test::removeTree(dir);
 }
+
+TEST(Logger, DedicatedFileGetsItsOwnOutputAtInfoWithABanner)
+{
+    std::wstring dir = ts::test::makeTempDir(L"dedicated");
+    std::string stem = narrow(dir) + "\\Ded";
+    struct Dedicated : Logger::Logged {
+        explicit Dedicated(const std::string& stem)
+            : Identity("DedicatedModule", ""), Logger::Logged("DedicatedModule", "d1", stem, 0, 0) {}
+    };
+    {
+        Dedicated first(stem);
+        EXPECT_TRUE(first.isEnabled(4));
+        EXPECT_FALSE(first.isEnabled(5));
+        TS_LOG(first, 4) << "into the dedicated file";
+        TS_LOG(first, 5) << "too verbose";
+        Dedicated second(stem); // the module's output exists already
+        TS_LOG(second, 2) << "second object";
+    }
+    unsigned failures = 0;
+    std::vector<std::string> lines = decodeFile(ts::test::readFile(dir + L"\\Ded.log"), &failures);
+    EXPECT_EQ(0u, failures);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("\tDedicatedModule\td1\tALWAYS\t")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("\tVersion 7.9.1488.0. Built by Build Server, at ")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("Started at ")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find("\tINFO\tlogger_test.cpp:")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[1].find("\tinto the dedicated file")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[2].find("\tsecond object")) << lines[2];
+}
