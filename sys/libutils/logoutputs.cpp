@@ -127,7 +127,11 @@ void FileOutput::open(Mode mode)
         }
     } else if (mode == Decorate) {
         pruneDecorated(m_path, m_maxFileCount);
-        m_currentFile = stem + localStamp() + ext;
+        // A restart within the same second must not reopen the full file it leaves.
+        std::string stamp = localStamp();
+        m_currentFile = stem + stamp + ext;
+        for (int n = 1; n < 1000 && GetFileAttributesA(m_currentFile.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            m_currentFile = stem + stamp + "_" + std::to_string(n) + ext;
     }
     m_stream.clear();
     m_stream.open(m_currentFile, std::ios::out | std::ios::app | std::ios::binary);

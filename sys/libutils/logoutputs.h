@@ -69,7 +69,7 @@ private:
 
 // A log file. New renames an existing file to stem + ".old" + ext first, Decorate adds
 // a local time stamp to the name (pruning older decorated files to `maxFileCount`, low
-// 8 bits, 0 keeps all), Append continues the file. Past `maxSize` bytes (0: no limit) the
+// 8 bits, 0 keeps all; "_1", "_2"... when that name is taken), Append continues the file. Past `maxSize` bytes (0: no limit) the
 // file restarts in the same mode (Append as New) with a fresh chain and a banner. A file
 // that cannot be opened drops its lines.
 class FileOutput : public Logger::Output {

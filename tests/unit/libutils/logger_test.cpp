@@ -246,6 +246,38 @@ TEST(FileOutput, AppendRestartsPastMaxSizeAsNewWithBanner)
     ts::test::removeTree(dir);
 }
 
+TEST(FileOutput, AppendingRunsStartNewChainsThatStillDecode)
+{
+    std::wstring dir = ts::test::makeTempDir(L"append");
+    std::string path = narrow(dir) + "\\A.log";
+    for (int run = 0; run < 3; ++run) {
+        FileOutput output(path, FileOutput::Append, 0, 1, 0);
+        for (int i = 0; i < 3; ++i)
+            output.write(i, 4, "x.cpp", i, "Mod", "L", "", "run " + std::to_string(run) + " line " + std::to_string(i));
+    }
+    unsigned failures = 0;
+    std::vector<std::string> lines = decodeFile(ts::test::readFile(dir + L"\\A.log"), &failures);
+    EXPECT_EQ(0u, failures);
+    ASSERT_EQ(9u, lines.size());
+    EXPECT_NE(std::string::npos, lines[3].find("\trun 1 line 0"));
+    EXPECT_NE(std::string::npos, lines[8].find("\trun 2 line 2"));
+    ts::test::removeTree(dir);
+}
+
+TEST(FileOutput, DecoratedRestartsWithinOneSecondGoToFreshFiles)
+{
+    std::wstring dir = ts::test::makeTempDir(L"decorestart");
+    {
+        FileOutput output(narrow(dir) + "\\S.log", FileOutput::Decorate, 1000, 1, 0);
+        for (int i = 0; i < 40; ++i)
+            output.write(i, 4, "x.cpp", i, "Mod", "L", "", "decorated line " + std::to_string(i));
+    }
+    size_t files = countFiles(dir + L"\\S*-*.log");
+    EXPECT_GE(files, 3u);
+    EXPECT_LE(files, 5u); // not a restart for every line
+    ts::test::removeTree(dir);
+}
+
 TEST(FileOutput, NewRenamesTheExistingFileToOld)
 {
     std::wstring dir = ts::test::makeTempDir(L"newmode");
@@ -284,7 +316,7 @@ TEST(FileOutput, DecoratePrunesToMaxFileCountBeforeCreatingTheNewFile)
     {
         FileOutput output(narrow(dir) + "\\D.log", FileOutput::Decorate, 0, 1, 256);
     }
-    EXPECT_EQ(4u, countFiles(dir + L"\\D*-*.log")); // 256 keeps everything
+    EXPECT_EQ(5u, countFiles(dir + L"\\D*-*.log")); // 256 prunes nothing; one more new file
     ts::test::removeTree(dir);
 }
 
