@@ -87,29 +87,6 @@ inline sys::Logger& testLogger()
     return logger;
 }
 
-// Every captured line from `from` on, decoded as one chain (the sink's output).
-inline std::vector<std::string> decodedCapture()
-{
-    std::ostringstream out, errors;
-    sys::logreader::LogReader reader(out, errors);
-    reader.beginInput("capture");
-    for (const std::string& line : CaptureSink::lines())
-        reader.line(line);
-    std::vector<std::string> lines;
-    std::istringstream in(out.str());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-inline bool captureContains(const std::string& text)
-{
-    for (const std::string& line : decodedCapture())
-        if (line.find(text) != std::string::npos)
-            return true;
-    return false;
-}
-
 // Decodes a file written by the logger: its lines and the number that failed.
 inline std::vector<std::string> decodeFile(const std::string& content, unsigned* failures = nullptr)
 {
@@ -126,6 +103,23 @@ inline std::vector<std::string> decodeFile(const std::string& content, unsigned*
     for (std::string line; std::getline(text, line);)
         lines.push_back(line);
     return lines;
+}
+
+// Every line the sink captured, decoded as the one chain it is.
+inline std::vector<std::string> decodedCapture()
+{
+    std::string content;
+    for (const std::string& line : CaptureSink::lines())
+        content += line + "\n";
+    return decodeFile(content);
+}
+
+inline bool captureContains(const std::string& text)
+{
+    for (const std::string& line : decodedCapture())
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
 }
 
 // The path of this test program.
