@@ -1,7 +1,12 @@
 // Win32 only.
 #include "sys/libutils/win32/win32nr.h"
 
-#include <vector>
+#include "sys/libutils/win32/findhandle.h"
+#include "sys/libutils/win32/handle.h"
+
+#include <shellapi.h>
+#include <cstdlib>
+#include <cwchar>
 
 namespace ts { namespace sys { namespace win32 {
 
@@ -14,11 +19,203 @@ bool getModuleFileName(HMODULE module, std::wstring& out)
             out.assign(buffer.data(), length);
             return true;
         }
-        size_t next = buffer.size() * 2;
-        if (next >= 0xFFFF)
+        size_t next = static_cast<size_t>(length) * 2;
+        if (next == 0 || next >= 0xFFFF)
             return false;
         buffer.resize(next);
     }
+}
+
+namespace {
+
+// Asks once with one character to learn the size, then with that size plus one.
+template <typename Query>
+std::wstring querySizedPath(Query query)
+{
+    wchar_t probe[1] = {};
+    UINT size = query(probe, 1);
+    if (size == 0)
+        return std::wstring();
+    std::vector<wchar_t> buffer(size + 1);
+    UINT length = query(buffer.data(), size + 1);
+    if (length == 0 || length > size)
+        return std::wstring();
+    return std::wstring(buffer.data(), length);
+}
+
+} // namespace
+
+std::wstring getSystemDirectory(bool wow64)
+{
+    return querySizedPath([wow64](wchar_t* buffer, UINT size) {
+        return wow64 ? GetSystemWow64DirectoryW(buffer, size) : GetSystemDirectoryW(buffer, size);
+    });
+}
+
+std::wstring getWindowsDirectory()
+{
+    return querySizedPath([](wchar_t* buffer, UINT size) { return GetSystemWindowsDirectoryW(buffer, size); });
+}
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty())
+        return name;
+    wchar_t last = folder.back();
+    if (last == L'\\' || last == L'/')
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
+std::wstring replaceDirectory(const std::wstring& path, const std::wstring& folder)
+{
+    if (path.empty())
+        return std::wstring();
+    size_t separator = path.find_last_of(L"\\/");
+    std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    if (name.empty())
+        return std::wstring();
+    return joinPath(folder, name);
+}
+
+namespace {
+
+void findEntries(const std::wstring& folder, const std::wstring& pattern, unsigned depth, bool wantFolders,
+                 std::vector<std::wstring>& found)
+{
+    WIN32_FIND_DATAW data;
+    {
+        FindHandle find(FindFirstFileW(joinPath(folder, pattern).c_str(), &data));
+        if (find) {
+            do {
+                bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                if (isFolder != wantFolders || wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
+                    continue;
+                found.push_back(joinPath(folder, data.cFileName));
+            } while (FindNextFileW(find.get(), &data));
+        }
+    }
+    if (depth == 0)
+        return;
+    std::vector<std::wstring> subfolders;
+    findEntries(folder, L"*", 0, true, subfolders);
+    for (const std::wstring& subfolder : subfolders)
+        findEntries(subfolder, pattern, depth - 1, wantFolders, found);
+}
+
+} // namespace
+
+std::vector<std::wstring> findFiles(const std::wstring& folder, const std::wstring& pattern, unsigned depth)
+{
+    std::vector<std::wstring> found;
+    findEntries(folder, pattern, depth, false, found);
+    return found;
+}
+
+bool getTempPath(std::wstring& out)
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (length == 0 || length >= buffer.size())
+        return false;
+    out.assign(buffer.data(), length);
+    return true;
+}
+
+bool getFullPathName(const std::wstring& path, std::wstring& out)
+{
+    std::vector<wchar_t> buffer(1);
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    }
+    if (length == 0 || length >= buffer.size())
+        return false;
+    out.assign(buffer.data(), length);
+    return true;
+}
+
+std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension)
+{
+    for (;;) {
+        srand(GetTickCount());
+        unsigned long value = 0;
+        for (int draw = 0; draw < 5; ++draw)
+            value = ((value << 15) ^ static_cast<unsigned long>(rand())) & 0x7FFFFFFFul;
+        wchar_t number[8];
+        swprintf(number, 8, L"%04X", static_cast<unsigned>(value % 65536));
+        std::wstring name = joinPath(folder, prefix + number + L"." + extension);
+        FileHandle existing(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!existing)
+            return name;
+    }
+}
+
+namespace {
+
+void deleteAtRestart(const std::wstring& path)
+{
+    // Best effort: a run that ends abnormally still leaves nothing behind after a restart.
+    MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+} // namespace
+
+bool createTempDirectory(std::wstring& out)
+{
+    std::wstring temp;
+    if (!getTempPath(temp))
+        return false;
+    // GetTempFileNameW uses only the low 16 bits of the counter and creates a file
+    // when they are zero, so the counter stops before it wraps.
+    for (UINT counter = 2; counter <= 0xFFFF; ++counter) {
+        wchar_t name[MAX_PATH];
+        if (GetTempFileNameW(temp.c_str(), L"TS", counter, name) == 0)
+            return false;
+        if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (!CreateDirectoryW(name, nullptr))
+            return false;
+        deleteAtRestart(name);
+        out = std::wstring(name) + L"\\";
+        return true;
+    }
+    return false;
+}
+
+bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, std::wstring& out)
+{
+    wchar_t name[MAX_PATH];
+    if (GetTempFileNameW(folder.c_str(), prefix.c_str(), 0, name) == 0)
+        return false;
+    deleteAtRestart(name);
+    out = name;
+    return true;
+}
+
+bool deleteDirectoryTree(const std::wstring& path)
+{
+    if (path.size() <= 1)
+        return false;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    std::wstring from = path;
+    if (from.back() == L'\\')
+        from.pop_back();
+    // SHFileOperationW takes a list of names ended by an empty one.
+    from.append(2, L'\0');
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    return SHFileOperationW(&operation) == 0;
 }
 
 }}} // namespace ts::sys::win32

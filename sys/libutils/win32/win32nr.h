@@ -1,11 +1,50 @@
-// Processes, files and folders.
+// Files and folders: module and system paths, path joining, recursive search,
+// temporary names and folders, deleting a folder tree. None of these throws.
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace ts { namespace sys { namespace win32 {
 
-// Full path of a module (null: the executable). False when it cannot be had.
+// Full path of a module (null: the executable). False when it cannot be had; `out`
+// is then unchanged.
 bool getModuleFileName(HMODULE module, std::wstring& out);
+// The system folder, or with `wow64` the 32-bit system folder of 64-bit Windows.
+// Empty on any failure (also for `wow64` on 32-bit Windows).
+std::wstring getSystemDirectory(bool wow64);
+// The shared Windows folder; empty on failure.
+std::wstring getWindowsDirectory();
+
+// `folder` + "\" + `name`; no backslash when the folder is empty or already ends
+// with "\" or "/".
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
+// The last component of `path` placed in `folder`; empty when `path` is empty or
+// ends with a separator.
+std::wstring replaceDirectory(const std::wstring& path, const std::wstring& folder);
+
+// Files (not folders) matching `pattern` in `folder` and, down to `depth` levels, in
+// its subfolders. A folder's own matches come before those of its subfolders.
+std::vector<std::wstring> findFiles(const std::wstring& folder, const std::wstring& pattern, unsigned depth);
+
+// The temporary folder, ending in "\". False on failure, `out` then unchanged.
+bool getTempPath(std::wstring& out);
+// The absolute form of `path`. False on failure, `out` then unchanged.
+bool getFullPathName(const std::wstring& path, std::wstring& out);
+
+// A name `folder`\`prefix`XXXX.`extension` (XXXX: four upper-case hex digits) that no
+// existing file has. The file is not created.
+std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension);
+
+// Creates a new folder "TSxxxx.tmp" in the temporary folder, scheduled for deletion at
+// the next restart. `out` is its path followed by "\". False when it cannot be made.
+bool createTempDirectory(std::wstring& out);
+// Creates a new empty file with a unique name in `folder`, scheduled for deletion at
+// the next restart; `out` is its full path. False when it cannot be made.
+bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, std::wstring& out);
+
+// Deletes a folder with everything in it. False when the path is at most one
+// character, is not an existing folder, or the deletion fails.
+bool deleteDirectoryTree(const std::wstring& path);
 
 }}} // namespace ts::sys::win32

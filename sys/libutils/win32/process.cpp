@@ -1,0 +1,124 @@
+// Win32 only.
+#include "sys/libutils/win32/process.h"
+
+#include "sys/libutils/win32/handle.h"
+
+#include <lmcons.h>
+#include <userenv.h>
+#include <vector>
+
+namespace ts { namespace sys { namespace win32 {
+
+HANDLE duplicateOwnToken()
+{
+    Handle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    if (!process)
+        return nullptr;
+    Handle token;
+    if (!OpenProcessToken(process.get(), MAXIMUM_ALLOWED, token.receive()))
+        return nullptr;
+    HANDLE duplicate = nullptr;
+    if (!DuplicateTokenEx(token.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &duplicate))
+        return nullptr;
+    return duplicate;
+}
+
+namespace {
+
+// The writable command-line copy that CreateProcess*W may modify.
+std::vector<wchar_t> writableCopy(const std::wstring& commandLine)
+{
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+void resetStartup(STARTUPINFOW& startup)
+{
+    startup = STARTUPINFOW();
+    startup.cb = sizeof startup;
+}
+
+// Loads the current user's profile for a token and unloads it again when destroyed.
+class LoadedProfile {
+public:
+    explicit LoadedProfile(HANDLE token) : m_token(token)
+    {
+        DWORD size = UNLEN + 1;
+        if (!GetUserNameW(m_userName, &size))
+            m_userName[0] = L'\0';
+        m_profile.dwSize = sizeof m_profile;
+        m_profile.dwFlags = PI_NOUI;
+        m_profile.lpUserName = m_userName;
+        m_loaded = LoadUserProfileW(m_token, &m_profile) != FALSE;
+    }
+    LoadedProfile(const LoadedProfile&) = delete;
+    LoadedProfile& operator=(const LoadedProfile&) = delete;
+    ~LoadedProfile()
+    {
+        if (m_loaded)
+            UnloadUserProfile(m_token, m_profile.hProfile);
+    }
+
+private:
+    HANDLE m_token;
+    wchar_t m_userName[UNLEN + 1] = {};
+    PROFILEINFOW m_profile = {};
+    bool m_loaded = false;
+};
+
+} // namespace
+
+PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
+                                  DWORD creationFlags)
+{
+    Handle token(duplicateOwnToken());
+    std::vector<wchar_t> buffer = writableCopy(commandLine);
+    PROCESS_INFORMATION info = {};
+    resetStartup(startup);
+    if (token.get() != INVALID_HANDLE_VALUE && token) {
+        LoadedProfile profile(token.get());
+        if (!CreateProcessAsUserW(token.get(), nullptr, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                                  nullptr, &startup, &info)) {
+            error = GetLastError();
+            buffer = writableCopy(commandLine);
+            info = PROCESS_INFORMATION();
+            resetStartup(startup);
+        }
+    }
+    if (!info.hProcess) {
+        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &startup,
+                            &info)) {
+            error = GetLastError();
+            info = PROCESS_INFORMATION();
+        }
+    }
+    Handle thread(info.hThread);
+    info.hThread = nullptr;
+    return info;
+}
+
+DWORD startProcess(const std::wstring& commandLine)
+{
+    DWORD error = 0;
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION info = launchProcess(commandLine, error, startup, 0);
+    Handle process(info.hProcess);
+    // A fallback start is still a start: reporting the first attempt's error would
+    // make a caller think nothing runs.
+    return process ? 0 : error;
+}
+
+bool runProcess(const std::wstring& commandLine, DWORD& exitCode)
+{
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION info = launchProcess(commandLine, exitCode, startup, 0);
+    Handle process(info.hProcess);
+    if (!process)
+        return false;
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &exitCode);
+    return true;
+}
+
+}}} // namespace ts::sys::win32

@@ -1,0 +1,30 @@
+// Starting child programs. The child gets a primary duplicate of this process's own
+// token with the user profile loaded; a plain CreateProcessW is the fallback. Nothing
+// here throws.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace ts { namespace sys { namespace win32 {
+
+// A primary duplicate of this process's token; null when any step fails. The caller
+// closes it.
+HANDLE duplicateOwnToken();
+
+// Starts `commandLine`. `startup` is reset (size 68) before each attempt. Each failed
+// attempt stores its GetLastError() in `error`; a successful one leaves it alone. The
+// thread handle is closed; the process handle (null when nothing started) belongs to
+// the caller.
+PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
+                                  DWORD creationFlags);
+
+// Starts `commandLine` without waiting. 0 when a process started, else the Windows
+// error of the last attempt.
+DWORD startProcess(const std::wstring& commandLine);
+
+// Starts `commandLine` and waits for it without time limit. True with the child's full
+// exit code in `exitCode`; false when nothing started, `exitCode` then holding the
+// Windows error.
+bool runProcess(const std::wstring& commandLine, DWORD& exitCode);
+
+}}} // namespace ts::sys::win32
