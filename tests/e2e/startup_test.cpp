@@ -64,20 +64,6 @@ TEST(SetupStartup, SecondInstanceExitsWith0)
     EXPECT_FALSE(contains(lines, "INFO   \tUpdate version: 7.9.1488.0"));
 }
 
-TEST(SetupStartup, VistaIsRefusedWith1633)
-{
-    WineVersionOverride vista(L"Setup.exe", L"vista");
-    SetupRun r(L"vista");
-    ProcessResult p = r.run(L"-silent -mupLogFile {log}");
-    EXPECT_EQ(1633u, p.exitCode);
-    std::vector<std::string> lines = r.logLines();
-    expectBracketed(lines);
-    EXPECT_TRUE(contains(lines, "ERROR  \tTessaline Graphics cannot be installed on this operating system."))
-        << r.log();
-    // The version lines come before the operating-system check.
-    EXPECT_TRUE(contains(lines, "INFO   \tUpdate version: 7.9.1488.0"));
-}
-
 TEST(SetupStartup, UnsignedOrTamperedSetupIsRefusedWith1790)
 {
     for (const wchar_t* name : {L"Setup-unsigned.exe", L"Setup-tampered.exe"}) {
