@@ -1,4 +1,4 @@
-#include "unit/libutils/testlogger.h"
+#include "unit/sys/testlogger.h"
 #include "support/testsupport.h"
 
 #include "sys/libutils/logcipher.h"
