@@ -4,7 +4,7 @@
 set -u
 build=$1 jobs=${2:-2}
 for p in "$build"/wine/win32 "$build"/wine/win64; do
-    WINEPREFIX=$p wineserver -p
+    WINEPREFIX=$p wineserver -p >/dev/null 2>&1 </dev/null
 done
 xvfb_pid=
 if [ -z "${TS_XDISPLAY:-}" ] && command -v Xvfb >/dev/null; then

@@ -5,5 +5,16 @@
 set -u
 prefix=$1; shift
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-unset DISPLAY WAYLAND_DISPLAY
-exec wine "$@"
+# Message boxes need an X display: the test runner's Xvfb when there is one. Without
+# a display they fail at once, so nothing can wait for a click.
+unset WAYLAND_DISPLAY
+if [ -n "${TS_XDISPLAY:-}" ]; then export DISPLAY=$TS_XDISPLAY; else unset DISPLAY; fi
+# Wine starts its service processes (winedevice, explorer) from the first program of a
+# session, and they inherit its output. Through a file, a caller reading a pipe (CTest)
+# still sees the end of the output when the program ends.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+wine "$@" >"$out" 2>&1 </dev/null
+rc=$?
+cat "$out"
+exit $rc

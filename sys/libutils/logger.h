@@ -1,10 +1,14 @@
 // The process-wide logger. Objects that log derive from Logger::Logged and write
 // through TS_LOG(object, level) << ...; the line is built only when the level is enabled.
+// Every output enciphers its lines (AES-128-CBC, Base64): one Base64 line per log line.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ts { namespace sys {
 
@@ -26,13 +30,60 @@ protected:
     const Identity* m_parent = nullptr;
 };
 
+// "ALWAYS".."VERBOSE" compared case-insensitively in that order; `fallback` for empty or
+// unmatched text (numbers are not levels).
+int parseLevel(const std::string& text, int fallback);
+
+// One log line before enciphering. Line type 0: "[module label] text"; any other: the
+// full form "HH:MM:SS.mmm\tthread\tmodule\tlabel\tLEVEL\tfile:line\ttext".
+std::string formatLogLine(int lineType, uint64_t elapsedMs, int level, const std::string& file, int line,
+                          const std::string& module, const std::string& label, const std::string& threadName,
+                          const std::string& text);
+
+// "Version 7.9.1488.0. Built by Build Server, at <time> <date>. "
+std::string versionBanner();
+// The 24-character C ctime form of the local time, without the line end.
+std::string ctimeNow();
+
 class Logger {
 public:
-    class Module;
+    struct State;
+
+    class Output {
+    public:
+        virtual ~Output() = default;
+        virtual void write(uint64_t elapsedMs, int level, const char* file, int line, const std::string& module,
+                           const std::string& label, const std::string& threadName, const std::string& text) = 0;
+    };
+
     class OutputWriter {
     public:
         virtual ~OutputWriter() = default;
         virtual void write(const std::string& text, int level) = 0;
+    };
+
+    // One per module name, kept for the life of the logger.
+    class Module {
+    public:
+        Module(State& state, std::string name, int verbosity);
+        ~Module();
+        const std::string& name() const { return m_name; }
+        int verbosity() const { return m_verbosity.load(std::memory_order_relaxed); }
+        // Writes one line under the global lock through every output whose threshold
+        // admits `level`. `file` may be a full path; only its last component is printed.
+        void write(int level, const char* file, int line, const std::string& label, const std::string& text);
+
+    private:
+        friend class Logger;
+        void setVerbosity(int verbosity) { m_verbosity.store(verbosity, std::memory_order_relaxed); }
+        void addOutput(Output* output, int threshold);
+        void replaceOutputs(Output* output, int threshold);
+
+        State& m_state;
+        std::string m_name;
+        std::atomic<int32_t> m_verbosity;
+        std::vector<std::pair<Output*, int>> m_outputs;
+        std::unique_ptr<Output> m_byLevel[7];
     };
 
     class Logged : public virtual Identity {
@@ -41,12 +92,13 @@ public:
         Logged();
         // An empty module name or label leaves the Identity value unchanged.
         Logged(Logger& logger, const std::string& module, const std::string& label);
-        // Module with its own file `directory + fileStem + ".log"`.
+        // A module with its own file `directory + fileStem + ".log"` (New mode, INFO).
         Logged(const std::string& module, const std::string& label, const std::string& fileStem,
                uint32_t maxFileSize, uint32_t maxFileCount);
         virtual ~Logged() = default;
 
-        bool isEnabled(int level) const;
+        // Without the lock: one comparison.
+        bool isEnabled(int level) const { return m_module && level <= m_module->verbosity(); }
         Module* module() const { return m_module; }
 
     private:
@@ -67,22 +119,36 @@ public:
         std::ostringstream m_text;
     };
 
-    // Creates the singleton unless it exists (then the sink is discarded).
+    // Creates the singleton unless it exists (then `sink` is deleted). Flags: bit 0 puts
+    // the default file in the debug location and writes the start banner, bit 1 adds
+    // standard error to every module, bit 2 the platform log. Takes ownership of `sink`.
     static Logger& create(const std::string& name, int defaultVerbosity, uint32_t flags, bool preferTemp,
                           OutputWriter* sink = nullptr);
-    // The singleton; created from the executable's name on first use.
+    // The singleton; created from the executable's base name (verbosity 4, flags 1) on
+    // first use.
     static Logger& instance();
 
     Module& getModule(const std::string& name);
     const std::string& name() const;
+    // Always ends in a backslash when not empty.
+    const std::string& directory() const;
+    // The shared default file ("" when there is none).
+    const std::string& defaultFile() const;
+    int globalVerbosity() const;
+    uint32_t maxFileSize() const;
+    uint64_t elapsedMs() const;
 
-    struct State;
+    ~Logger();
+
 private:
     explicit Logger(std::unique_ptr<State> state);
+    void attachDedicatedFile(Logged& logged, const std::string& fileStem, uint32_t maxFileSize,
+                             uint32_t maxFileCount);
     std::unique_ptr<State> m_state;
-public:
-    ~Logger();
 };
+
+// The bounds of the default file's size setting "filesize".
+uint32_t clampFileSize(long configured);
 
 }} // namespace ts::sys
 

@@ -13,7 +13,7 @@
 namespace ts { namespace test {
 namespace {
 
-std::wstring widen(const std::string& utf8)
+std::wstring fromUtf8(const std::string& utf8)
 {
     int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(size, L'\0');
@@ -135,7 +135,7 @@ protected:
         SetupRun out;
         out.exitCode = runClosingWindows(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, environment,
                                          out.windowsClosed);
-        out.commandLines = lines(widen(readFile(record)));
+        out.commandLines = lines(fromUtf8(readFile(record)));
         out.runLog = readFile(log);
         for (const std::wstring& folder : tempNames(L"TS*.tmp"))
             if (!before.count(folder) && (GetFileAttributesW((tempPath() + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
@@ -208,7 +208,7 @@ TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)
     const char* expected = getenv("TS_EXPECT_UI_LANGUAGE");
     const std::wstring language = std::to_wstring(GetUserDefaultUILanguage());
     if (expected) {
-        EXPECT_EQ(widen(expected), language);
+        EXPECT_EQ(fromUtf8(expected), language);
     }
     SetupRun r = run(L"recorder", L"-silent -ignoreCompatibility -noreboot");
     EXPECT_EQ(0u, r.exitCode) << r.runLog;

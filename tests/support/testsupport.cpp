@@ -8,6 +8,19 @@
 
 namespace ts { namespace test {
 
+std::wstring widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
 std::wstring fromUnix(const std::string& unixPath)
 {
     std::wstring out = L"Z:";
@@ -104,7 +117,8 @@ std::vector<wchar_t> environmentWith(const wchar_t* additions)
     return environment;
 }
 
-ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions)
+ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions,
+                         const std::wstring& stdoutPath)
 {
     ProcessResult result;
     std::vector<wchar_t> environment;
@@ -114,9 +128,23 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    HANDLE output = INVALID_HANDLE_VALUE;
+    if (!stdoutPath.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        output = CreateFileW(stdoutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : environment.data(), nullptr, &startup, &process))
+    BOOL created = CreateProcessW(nullptr, line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
+                                  CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
+                                  nullptr, &startup, &process);
+    if (output != INVALID_HANDLE_VALUE)
+        CloseHandle(output);
+    if (!created)
         return result;
     result.started = true;
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {

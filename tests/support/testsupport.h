@@ -6,6 +6,9 @@
 
 namespace ts { namespace test {
 
+// ASCII-only conversions for test paths.
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
 // Windows path of a folder named by a Unix path (Wine's Z: drive).
 std::wstring fromUnix(const std::string& unixPath);
 // The build tree (TS_BUILD) and source tree (TS_SOURCE) as Windows paths.
@@ -26,8 +29,11 @@ struct ProcessResult {
     bool timedOut = false;
     uint32_t exitCode = 0;
 };
-// Runs a command line and waits; the exit code is the full 32-bit value.
+// Runs a command line and waits; the exit code is the full 32-bit value. A process
+// still running after the time-out is killed (timedOut). `environmentAdditions` is a
+// "NAME=value\0...\0" block that overrides the inherited environment; `stdoutPath`
+// receives the child's standard output and error.
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 120000,
-                         const wchar_t* environmentAdditions = nullptr);
+                         const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"");
 
 }} // namespace ts::test

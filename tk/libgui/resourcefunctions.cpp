@@ -9,14 +9,20 @@ namespace ts { namespace tk { namespace gui { namespace resource {
 
 std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t language)
 {
-    HRSRC info = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    return loadString(nullptr, id, fallback, language);
+}
+
+std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
+{
+    HMODULE module = static_cast<HMODULE>(moduleHandle);
+    HRSRC info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
     if (!info)
         return fallback;
-    HGLOBAL loaded = LoadResource(nullptr, info);
+    HGLOBAL loaded = LoadResource(module, info);
     const wchar_t* p = loaded ? static_cast<const wchar_t*>(LockResource(loaded)) : nullptr;
     if (!p)
         return fallback;
-    const wchar_t* end = p + SizeofResource(nullptr, info) / sizeof(wchar_t);
+    const wchar_t* end = p + SizeofResource(module, info) / sizeof(wchar_t);
     for (uint32_t i = 0; i < id % 16; ++i) {
         if (p >= end)
             return L"";
@@ -97,11 +103,22 @@ std::string logText(const std::wstring& text)
 
 }}}} // namespace ts::tk::gui::resource
 
+#include "sys/libutils/exception.h"
 #include <shellapi.h>
 namespace ts { namespace tk { namespace gui { namespace resource {
-uintptr_t OpenURL(const void*, const std::wstring& url)
+uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
 {
     HINSTANCE result = ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<uintptr_t>(result) > 32 ? reinterpret_cast<uintptr_t>(result) : 0;
+    DWORD error = GetLastError();
+    if (reinterpret_cast<uintptr_t>(result) > 32)
+        return reinterpret_cast<uintptr_t>(result);
+    if (reporter && reporter->isEnabled(3)) {
+        sys::Logger::LogLine line(*reporter, 3, __FILE__, __LINE__);
+        line.stream() << "ts::tk::gui::resource::OpenURL" << "Unable to open URL: ";
+        writeWide(line.stream(), url);
+        line.stream() << " : " << static_cast<const void*>(result) << ", ";
+        writeWide(line.stream(), sys::windowsErrorText(error));
+    }
+    return 0;
 }
 }}}}

@@ -12,6 +12,8 @@ namespace ts { namespace tk { namespace gui { namespace resource {
 // Entry `id` of the executable's string table in `language`; `fallback` when the
 // block is absent. An entry that exists but is empty gives "".
 std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t language);
+// The same from the string table of `module` (null: the executable).
+std::wstring loadString(void* module, uint32_t id, const std::wstring& fallback, uint16_t language);
 inline std::wstring loadString(uint32_t id) { return loadString(id, L"", 0); }
 
 // FormatMessageW from a string with the inserts as %1, %2...; "" when it fails.
@@ -36,8 +38,9 @@ std::string logText(const std::wstring& text);
 
 }}}} // namespace ts::tk::gui::resource
 
-namespace ts { namespace sys { class Identity; } }
+#include "sys/libutils/logger.h"
 namespace ts { namespace tk { namespace gui { namespace resource {
-// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0.
-uintptr_t OpenURL(const void* reporter, const std::wstring& url);
+// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0
+// after a WARN line to `reporter` (none when null) with the URL and the Windows error.
+uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url);
 }}}}

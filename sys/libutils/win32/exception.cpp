@@ -23,3 +23,181 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 }
 
 }} // namespace ts::sys
+
+// ---- structured exceptions ------------------------------------------------------------
+
+#include "sys/libutils/win32/exception.h"
+
+#include "sys/libutils/settingssource.h"
+#include "sys/libutils/win32/debuglocation.h"
+#include "sys/libutils/win32/handle.h"
+
+#include <dbghelp.h>
+#include <cstdio>
+#include <cstdlib>
+
+namespace ts { namespace sys {
+
+namespace {
+
+struct GuardFrame {
+    EXCEPTION_REGISTRATION_RECORD record; // first: the dispatcher hands us its address
+    const std::function<LONG(EXCEPTION_POINTERS*)>* filter;
+    void* jump[5];
+    DWORD code;
+};
+
+#if !defined(__i386__)
+#error "Frame-based exception handlers on fs:[0] exist on 32-bit x86 only"
+#endif
+
+// The head of the thread's exception registration chain (fs:[0]).
+EXCEPTION_REGISTRATION_RECORD* chainHead()
+{
+    EXCEPTION_REGISTRATION_RECORD* head;
+    __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+void setChainHead(EXCEPTION_REGISTRATION_RECORD* head)
+{
+    __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+
+EXCEPTION_DISPOSITION NTAPI guardHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context, void*)
+{
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+        return ExceptionContinueSearch;
+    GuardFrame* frame = static_cast<GuardFrame*>(establisher);
+    EXCEPTION_POINTERS pointers = {record, context};
+    LONG verdict = (*frame->filter)(&pointers);
+    if (verdict == EXCEPTION_CONTINUE_EXECUTION)
+        return ExceptionContinueExecution;
+    if (verdict != EXCEPTION_EXECUTE_HANDLER)
+        return ExceptionContinueSearch;
+    frame->code = record->ExceptionCode;
+    __builtin_longjmp(frame->jump, 1);
+}
+
+thread_local bool t_translate = false;
+
+} // namespace
+
+bool runGuarded(const std::function<void()>& body, const std::function<LONG(EXCEPTION_POINTERS*)>& filter,
+                DWORD* code)
+{
+    GuardFrame frame;
+    frame.record.Next = chainHead();
+    frame.record.Handler = guardHandler;
+    frame.filter = &filter;
+    frame.code = 0;
+    if (__builtin_setjmp(frame.jump)) {
+        // Back from the handler: drop this frame and every deeper one with it.
+        setChainHead(frame.record.Next);
+        if (code)
+            *code = frame.code;
+        return false;
+    }
+    setChainHead(&frame.record);
+    try {
+        body();
+    } catch (...) {
+        setChainHead(frame.record.Next);
+        throw;
+    }
+    setChainHead(frame.record.Next);
+    return true;
+}
+
+void installStructuredExceptionTranslator()
+{
+    t_translate = true;
+}
+
+bool isStructuredExceptionTranslatorInstalled()
+{
+    return t_translate;
+}
+
+void runTranslated(const std::function<void()>& body)
+{
+    DWORD code = 0;
+    auto filter = [](EXCEPTION_POINTERS*) -> LONG {
+        if (!t_translate)
+            return EXCEPTION_CONTINUE_SEARCH;
+        // No crash reporter is registered in this program, so no dump is written here.
+        t_translate = false;
+        return EXCEPTION_EXECUTE_HANDLER;
+    };
+    if (!runGuarded(body, filter, &code))
+        throw StructuredException(code);
+}
+
+void runAtThreadTop(const Logger::Logged& reporter, const std::function<void()>& body)
+{
+    try {
+        installStructuredExceptionTranslator();
+        runTranslated(body);
+    } catch (...) {
+        if (reporter.isEnabled(1)) {
+            TS_LOG(reporter, 1) << "Top level exception: " << describeCurrentException();
+        }
+        abort();
+    }
+}
+
+std::string minidumpFileName(const std::string& base, bool unique, const SYSTEMTIME& time,
+                             const std::function<bool(const std::string&)>& exists)
+{
+    if (!unique)
+        return base + ".dmp";
+    char stamp[40];
+    snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u_%03u", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond, time.wMilliseconds);
+    std::string path = base + stamp + ".dmp";
+    for (int n = 1; n <= 10 && exists(path); ++n)
+        path = base + stamp + "-" + std::to_string(n) + ".dmp";
+    return path;
+}
+
+bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
+{
+    std::string path;
+    try {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        bool unique = readBoolSetting("Core", true, "EnableUniqueDmpFiles", false);
+        path = minidumpFileName(debugLocation(false) + executableBaseName(), unique, now, [](const std::string& p) {
+            return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+        });
+    } catch (...) {
+        if (reporter) {
+            TS_LOG(*reporter, 2) << "Failed to get minidump";
+        }
+        return false;
+    }
+    win32::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        if (reporter) {
+            TS_LOG(*reporter, 2) << "Failed to open file " << path << " to write minidump";
+        }
+        return false;
+    }
+    MINIDUMP_EXCEPTION_INFORMATION information;
+    information.ThreadId = GetCurrentThreadId();
+    information.ExceptionPointers = pointers;
+    information.ClientPointers = TRUE;
+    bool written = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
+                                     pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
+    if (reporter) {
+        if (written) {
+            TS_LOG(*reporter, 2) << "Minidump saved in " << path;
+        } else {
+            TS_LOG(*reporter, 2) << "Failed to get minidump";
+        }
+    }
+    return written;
+}
+
+}} // namespace ts::sys

@@ -1,0 +1,119 @@
+// Start-up checks of the signed Setup.exe: command line, single instance, operating
+// system, own signature, quiet mode and the run log.
+#include "support/setuprun.h"
+
+#include <windows.h>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace ts::test;
+
+namespace {
+
+const char* const kModified =
+    "ERROR  \tThe software package appears to have been modified. Installation aborted. Please contact your vendor "
+    "for assistance.";
+
+bool contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    for (const std::string& l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+void expectBracketed(const std::vector<std::string>& lines)
+{
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("INFO   \tStart Tessaline Setup", lines.front());
+    EXPECT_EQ("INFO   \tStop Tessaline Setup", lines.back());
+}
+
+std::string withoutCarriageReturns(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+} // namespace
+
+TEST(SetupStartup, UnknownOptionEndsWithExit1AndTheReasonInTheRunLog)
+{
+    SetupRun r(L"unknown");
+    ProcessResult p = r.run(L"-silent -bogus -mupLogFile {log}");
+    ASSERT_TRUE(p.started);
+    EXPECT_EQ(1u, p.exitCode);
+    EXPECT_EQ("Unknown argument: -bogus\n", withoutCarriageReturns(r.output()));
+    std::vector<std::string> lines = r.logLines();
+    expectBracketed(lines);
+    EXPECT_TRUE(contains(lines, "ERROR  \tMessage 0x0000000C")) << r.log();
+    EXPECT_FALSE(contains(lines, "INFO   \tPrevious version: Not installed"));
+}
+
+TEST(SetupStartup, SecondInstanceExitsWith0)
+{
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector");
+    ASSERT_NE(nullptr, mutex);
+    SetupRun r(L"second");
+    ProcessResult p = r.run(L"-mupLogFile {log}");
+    CloseHandle(mutex);
+    EXPECT_EQ(0u, p.exitCode);
+    std::vector<std::string> lines = r.logLines();
+    expectBracketed(lines);
+    EXPECT_TRUE(contains(lines, "ERROR  \tTessaline Setup is already running")) << r.log();
+    EXPECT_FALSE(contains(lines, "INFO   \tUpdate version: 7.9.1488.0"));
+}
+
+TEST(SetupStartup, UnsignedOrTamperedSetupIsRefusedWith1790)
+{
+    for (const wchar_t* name : {L"Setup-unsigned.exe", L"Setup-tampered.exe"}) {
+        SetupRun r(L"unsigned");
+        ProcessResult p = r.run(L"-silent -mupLogFile {log}", testdata(name));
+        EXPECT_EQ(1790u, p.exitCode) << narrow(name);
+        std::vector<std::string> lines = r.logLines();
+        expectBracketed(lines);
+        EXPECT_TRUE(contains(lines, kModified)) << r.log();
+        EXPECT_EQ(4u, lines.size()) << r.log(); // Start, Arguments, the message, Stop
+    }
+}
+
+TEST(SetupStartup, QuietRunShowsNoMessageBox)
+{
+    // The tests run on the runner's X display when it has one; a box then waits for a click.
+    if (!getenv("TS_XDISPLAY"))
+        GTEST_SKIP() << "needs an X display (TS_XDISPLAY)";
+    // Quiet: the refusal is only logged, and the run ends at once.
+    SetupRun quiet(L"quiet");
+    ProcessResult p = quiet.run(L"-silent -mupLogFile {log}", testdata(L"Setup-unsigned.exe"), nullptr, 60000);
+    EXPECT_FALSE(p.timedOut) << "a message box was shown";
+    EXPECT_EQ(1790u, p.exitCode);
+    EXPECT_TRUE(contains(quiet.logLines(), kModified));
+
+    // Not quiet (a run log but no -silent): the box appears and waits for the user.
+    SetupRun loud(L"loud");
+    p = loud.run(L"-mupLogFile {log}", testdata(L"Setup-unsigned.exe"), nullptr, 8000);
+    EXPECT_TRUE(p.timedOut) << "no message box was shown";
+}
+
+TEST(SetupStartup, RunLogInMissingFolderRunsNormally)
+{
+    SetupRun withLog(L"withlog");
+    ProcessResult expected = withLog.run(L"-silent -mupLogFile {log}");
+    SetupRun missing(L"missing");
+    std::wstring path = missing.dir + L"\\no\\such\\folder\\run.log";
+    ProcessResult p = missing.run(L"-silent -mupLogFile " + path);
+    EXPECT_EQ(expected.exitCode, p.exitCode);
+    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(fileExists(missing.dir + L"\\no"));
+}
+
+TEST(SetupStartup, QuotedRunLogPathWithSpaces)
+{
+    SetupRun r(L"spaces");
+    CreateDirectoryW((r.dir + L"\\Ann Lee").c_str(), nullptr);
+    std::wstring path = r.dir + L"\\Ann Lee\\run.log";
+    ProcessResult p = r.run(L"-silent -mupLogFile \"" + path + L"\" -bogus");
+    EXPECT_EQ(1u, p.exitCode);
+    std::string log = readFile(path);
+    EXPECT_NE(std::string::npos, log.find("Start Tessaline Setup")) << narrow(path);
+}

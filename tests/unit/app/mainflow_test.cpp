@@ -1,0 +1,217 @@
+#include "app/setup/extendedproperties.h"
+#include "app/setup/mainflow.h"
+#include "app/setup/restart.h"
+#include "sys/libutils/setuprunlog.h"
+#include "support/testsupport.h"
+#include "tk/installer/libinstall/system.h"
+
+#include <gtest/gtest.h>
+
+using namespace ts::app::setupInstall;
+using ts::sys::Version;
+
+TEST(MainFlow, LogCodeAndShortName)
+{
+    EXPECT_EQ("TSS00AF", logCode("TSS", 0xAF));
+    EXPECT_EQ("TSSFFFF", logCode("TSS", 0xFFFF));
+    EXPECT_EQ(L"Tessaline Graphics", shortProductName(L"Tessaline Graphics\\Pro Edition"));
+    EXPECT_EQ(L"", shortProductName(L"\\x"));
+    EXPECT_EQ(L"Plain", shortProductName(L"Plain"));
+}
+
+TEST(MainFlow, InstallSettingsFromOptionsAndStrings)
+{
+    SetupOptionValues o;
+    InstallSettings s = makeInstallSettings(o, L"Yes", L"Yes");
+    EXPECT_TRUE(s.suppressEula);
+    EXPECT_FALSE(s.ignoreUpToDate);
+    EXPECT_EQ(SystemCheck::Normal, s.systemCheck);
+
+    s = makeInstallSettings(o, L"yes", L"yes"); // exact, case-sensitive
+    EXPECT_FALSE(s.suppressEula);
+    EXPECT_EQ(SystemCheck::Skip, s.systemCheck);
+
+    o.silent = o.stageDrivers = o.ignoreCompatibility = o.noreboot = true;
+    s = makeInstallSettings(o, L"", L"");
+    EXPECT_TRUE(s.suppressEula); // staging suppresses the licence dialogs
+    EXPECT_TRUE(s.ignoreUpToDate);
+    EXPECT_TRUE(s.silent);
+    EXPECT_TRUE(s.noReboot);
+    EXPECT_EQ(SystemCheck::Ignore, s.systemCheck); // the option wins over the string
+}
+
+TEST(MainFlow, UpToDateEvaluation)
+{
+    const Version packaged(7, 9, 1488, 0);
+    EXPECT_TRUE(isUpToDate(Version(), false, Version()));
+    EXPECT_FALSE(isUpToDate(packaged, false, Version()));
+    EXPECT_FALSE(isUpToDate(packaged, true, Version(7, 9, 1487, 9)));
+    EXPECT_TRUE(isUpToDate(packaged, true, packaged));
+    EXPECT_TRUE(isUpToDate(packaged, true, Version(7, 10, 0, 0)));
+
+    InstallSettings s;
+    applyUpToDate(s, true, true);
+    EXPECT_TRUE(nothingToDo(s));
+    s.ignoreUpToDate = true;
+    EXPECT_FALSE(nothingToDo(s));
+
+    InstallSettings staging;
+    staging.stageDrivers = true;
+    applyUpToDate(staging, false, false);
+    EXPECT_TRUE(staging.coreOutdated);
+    EXPECT_FALSE(staging.installCore);
+    EXPECT_FALSE(staging.installProduct);
+    EXPECT_FALSE(nothingToDo(staging));
+}
+
+TEST(MainFlow, InstallCompleteAddress)
+{
+    std::set<unsigned> ids = makerProductIds({L"usb\\vid_2f1c&pid_01a0&rev_0100", L"USB\\VID_2F1C&PID_0003",
+                                              L"USB\\VID_1234&PID_0005", L"USB\\VID_2F1C&PID_01A0", L"HID\\X"});
+    EXPECT_EQ((std::set<unsigned>{3, 0x1a0}), ids);
+    EXPECT_EQ(L"https://www.tessaline.com/support/installcomplete.php?version=7.9.1488.0&productId=demo&pid=3,1a0",
+              installCompleteAddress(L"7.9.1488.0", L"demo", ids));
+    EXPECT_EQ(L"https://www.tessaline.com/support/installcomplete.php?version=0.0.0.0&productId=x",
+              installCompleteAddress(L"0.0.0.0", L"x", {}));
+}
+
+namespace {
+struct FakeReboot : ts::tk::install::RebootProperties {
+    bool now = false;
+    int required = 0;
+    bool isRebootNeededNow() override { return now; }
+    bool setSoftwareRequiresReboot(bool) override { ++required; return false; }
+};
+struct FakeRestart : IRestartService {
+    bool answer = true;
+    int calls = 0;
+    bool restart() override { ++calls; return answer; }
+};
+struct Finish {
+    FakeReboot reboot;
+    FakeRestart restart;
+    int pages = 0;
+    std::wstring dir = ts::test::makeTempDir(L"finish");
+    std::string path = ts::test::narrow(dir) + "\\run.log";
+    ~Finish() { ts::test::removeTree(dir); }
+
+    int run(int result, bool restartRequired, const InstallSettings& s, bool disablePage = false, bool pageWanted = true)
+    {
+        ts::sys::SetupRunLog log;
+        log.open(path);
+        int code = finishInstallation(result, restartRequired, s, disablePage, pageWanted, reboot, restart,
+                                      [this] { ++pages; }, log);
+        log.close();
+        return code;
+    }
+    std::string log() { return ts::test::readFile(ts::test::widen(path)); }
+};
+} // namespace
+
+TEST(FinishInstallation, SuccessOpensThePageAndSaysSo)
+{
+    Finish f;
+    EXPECT_EQ(0, f.run(0, false, InstallSettings()));
+    EXPECT_EQ(1, f.pages);
+    EXPECT_EQ(0, f.restart.calls);
+    EXPECT_NE(std::string::npos, f.log().find("INFO   \tInstallation completed successfully."));
+}
+
+TEST(FinishInstallation, PageOnlyWhenWantedAndNotSilent)
+{
+    InstallSettings silent;
+    silent.silent = true;
+    Finish a, b, c;
+    a.run(0, false, silent);
+    b.run(0, false, InstallSettings(), true);
+    c.run(0, false, InstallSettings(), false, false);
+    EXPECT_EQ(0, a.pages + b.pages + c.pages);
+}
+
+TEST(FinishInstallation, CoreAsksForRestartNow)
+{
+    Finish f;
+    f.reboot.now = true;
+    EXPECT_EQ(0, f.run(0, true, InstallSettings()));
+    EXPECT_EQ(1, f.restart.calls);
+    EXPECT_EQ(0, f.pages);
+    EXPECT_EQ(std::string::npos, f.log().find("Installation"));
+
+    Finish refused; // a failed restart is silent: the run goes on
+    refused.reboot.now = true;
+    refused.restart.answer = false;
+    EXPECT_EQ(0, refused.run(0, false, InstallSettings()));
+    EXPECT_EQ(1, refused.pages);
+
+    Finish noReboot;
+    noReboot.reboot.now = true;
+    InstallSettings s;
+    s.noReboot = true;
+    EXPECT_EQ(3010, noReboot.run(0, true, s));
+    EXPECT_EQ(0, noReboot.restart.calls);
+    EXPECT_EQ(1, noReboot.reboot.required);
+}
+
+TEST(FinishInstallation, DriverRestartWinsOverFailure)
+{
+    Finish f;
+    EXPECT_EQ(3010, f.run(1, true, InstallSettings()));
+    EXPECT_EQ(1, f.reboot.required);
+    EXPECT_EQ(0, f.pages);
+    EXPECT_EQ(std::string::npos, f.log().find("Installation"));
+}
+
+TEST(FinishInstallation, Failure)
+{
+    Finish f;
+    f.reboot.now = true;
+    EXPECT_EQ(1, f.run(1, false, InstallSettings()));
+    EXPECT_EQ(0, f.restart.calls);
+    EXPECT_NE(std::string::npos, f.log().find("ERROR  \tInstallation failed."));
+}
+
+namespace {
+std::vector<uint8_t> record(size_t size)
+{
+    std::vector<uint8_t> r(size, 0);
+    r[0] = 1;
+    return r;
+}
+void put64(std::vector<uint8_t>& r, size_t at, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        r[at + i] = uint8_t(v >> (8 * i));
+}
+void put32(std::vector<uint8_t>& r, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        r[at + i] = uint8_t(v >> (8 * i));
+}
+} // namespace
+
+TEST(ExtendedProperties, LoadingRules)
+{
+    ExtendedProperties p;
+    std::vector<uint8_t> r = record(59);
+    r[17] = 1;
+    put64(r, 18, Version(7, 9, 1488, 0).value());
+    put64(r, 27, Version(1, 2, 3, 4).value()); // flag at 26 is 0: reads as no version
+    ASSERT_TRUE(parseExtendedProperties(r.data(), r.size(), p));
+    EXPECT_EQ(Version(7, 9, 1488, 0), p.coreVersion);
+    EXPECT_EQ(Version(), p.productVersion);
+
+    EXPECT_FALSE(parseExtendedProperties(r.data(), 58, p));
+    std::vector<uint8_t> invalid = r;
+    invalid[0] = 0;
+    EXPECT_FALSE(parseExtendedProperties(invalid.data(), invalid.size(), p));
+
+    std::vector<uint8_t> table = record(67);
+    put32(table, 51, 2);
+    put32(table, 55, 59);
+    EXPECT_TRUE(parseExtendedProperties(table.data(), table.size(), p));
+    put32(table, 55, 60);
+    EXPECT_FALSE(parseExtendedProperties(table.data(), table.size(), p));
+    put32(table, 51, 0x40000000); // must not wrap around
+    put32(table, 55, 0);
+    EXPECT_FALSE(parseExtendedProperties(table.data(), table.size(), p));
+}
