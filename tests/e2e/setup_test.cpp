@@ -54,51 +54,13 @@ std::set<std::wstring> tempNames(const wchar_t* pattern)
     return names;
 }
 
-struct WindowSearch {
-    DWORD processId;
-    std::set<HWND> closed;
-};
-
-BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && search->closed.insert(window).second)
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-
 // Runs a command line with environment additions ("NAME=value\0...\0"), closing every
-// window the process shows (a message box waits for a click under the test display).
-// The exit code is the full 32-bit value; `windowsClosed` counts the windows.
+// window the process shows. The exit code is the full 32-bit value.
 uint32_t runClosingWindows(const std::wstring& commandLine, const std::wstring& additions, int& windowsClosed)
 {
-    std::vector<wchar_t> environment = environmentWith((additions + L'\0').c_str());
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    windowsClosed = 0;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                        nullptr, &startup, &process))
-        return 0xFFFFFFFF;
-    WindowSearch search{process.dwProcessId, {}};
-    for (int waited = 0; WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; waited += 100) {
-        EnumWindows(closeWindowOf, reinterpret_cast<LPARAM>(&search));
-        if (waited > 120000) {
-            TerminateProcess(process.hProcess, 0xDEAD);
-            break;
-        }
-    }
-    WaitForSingleObject(process.hProcess, 10000);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    windowsClosed = static_cast<int>(search.closed.size());
-    return code;
+    ProcessResult result = runProcess(commandLine, 120000, (additions + L'\0').c_str(), L"", true);
+    windowsClosed = result.windowsClosed;
+    return result.started ? result.exitCode : 0xFFFFFFFF;
 }
 
 std::wstring bundle(const wchar_t* name)

@@ -19,7 +19,7 @@ ProcessResult SetupRun::run(const std::wstring& arguments, const std::wstring& p
     for (size_t at; (at = args.find(L"{log}")) != std::wstring::npos;)
         args.replace(at, 5, logPath);
     std::wstring exe = program.empty() ? setupExe() : program;
-    return runProcess(L"\"" + exe + L"\" " + args, timeoutMs, environment, dir + L"\\stdout.txt");
+    return runProcess(L"\"" + exe + L"\" " + args, timeoutMs, environment, dir + L"\\stdout.txt", true);
 }
 
 std::vector<std::string> SetupRun::logLines() const

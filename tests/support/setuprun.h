@@ -14,6 +14,7 @@ struct SetupRun {
 
     // Runs `program` (default: the signed build/bin/Setup.exe) with the arguments; the
     // text "{log}" in them is replaced by this run's log path.
+    // Windows the program shows are closed and counted (ProcessResult::windowsClosed).
     ProcessResult run(const std::wstring& arguments, const std::wstring& program = L"",
                       const wchar_t* environment = nullptr, uint32_t timeoutMs = 120000);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <vector>
 
 namespace ts { namespace test {
@@ -117,8 +118,25 @@ std::vector<wchar_t> environmentWith(const wchar_t* additions)
     return environment;
 }
 
+namespace {
+struct WindowSearch {
+    DWORD processId;
+    std::set<HWND> closed;
+};
+
+BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && search->closed.insert(window).second)
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+} // namespace
+
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions,
-                         const std::wstring& stdoutPath)
+                         const std::wstring& stdoutPath, bool closeWindows)
 {
     ProcessResult result;
     std::vector<wchar_t> environment;
@@ -147,7 +165,13 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     if (!created)
         return result;
     result.started = true;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+    WindowSearch search{process.dwProcessId, {}};
+    DWORD waited = 0;
+    const DWORD step = closeWindows ? 100 : timeoutMs;
+    while (WaitForSingleObject(process.hProcess, step) == WAIT_TIMEOUT && (waited += step) < timeoutMs)
+        EnumWindows(closeWindowOf, reinterpret_cast<LPARAM>(&search));
+    result.windowsClosed = static_cast<int>(search.closed.size());
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
         result.timedOut = true;
         TerminateProcess(process.hProcess, 0xDEAD);
         WaitForSingleObject(process.hProcess, 10000);

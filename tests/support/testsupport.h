@@ -28,12 +28,16 @@ struct ProcessResult {
     bool started = false;
     bool timedOut = false;
     uint32_t exitCode = 0;
+    int windowsClosed = 0; // with closeWindows: the windows the process showed
 };
 // Runs a command line and waits; the exit code is the full 32-bit value. A process
 // still running after the time-out is killed (timedOut). `environmentAdditions` is a
 // "NAME=value\0...\0" block that overrides the inherited environment; `stdoutPath`
 // receives the child's standard output and error.
+// With `closeWindows`, every visible window of the process (a message box waits for a
+// click under the test display) is sent WM_CLOSE and counted.
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 120000,
-                         const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"");
+                         const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"",
+                         bool closeWindows = false);
 
 }} // namespace ts::test
