@@ -10,25 +10,9 @@
 
 namespace {
 
-std::wstring tempDir()
-{
-    wchar_t buffer[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, buffer);
-    return buffer;
-}
-
 std::set<std::wstring> setupLogs()
 {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((tempDir() + L"TSS????.log").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.insert(data.cFileName);
-    while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
+    return ts::test::tempNames(L"TSS????.log");
 }
 
 } // namespace
@@ -46,8 +30,8 @@ TEST(SetupLog, ARunLeavesAnEncipheredLogWhoseEveryLineDecodesBannerFirst)
         if (!before.count(name))
             created = name;
     ASSERT_FALSE(created.empty()) << "no new TSS????.log in the temporary folder";
-    std::string content = ts::test::readFile(tempDir() + created);
-    DeleteFileW((tempDir() + created).c_str());
+    std::string content = ts::test::readFile(ts::test::tempPath() + created);
+    DeleteFileW((ts::test::tempPath() + created).c_str());
     ASSERT_FALSE(content.empty());
 
     std::istringstream in(content);

@@ -32,28 +32,6 @@ std::vector<std::wstring> lines(const std::wstring& text)
     return out;
 }
 
-std::wstring tempPath()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
-// Names in the temporary folder matching a pattern.
-std::set<std::wstring> tempNames(const wchar_t* pattern)
-{
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((tempPath() + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.insert(data.cFileName);
-    while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
-
 // Runs a command line with environment additions ("NAME=value\0...\0"), closing every
 // window the process shows. The exit code is the full 32-bit value.
 uint32_t runClosingWindows(const std::wstring& commandLine, const std::wstring& additions, int& windowsClosed)

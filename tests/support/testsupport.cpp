@@ -105,6 +105,27 @@ bool fileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring tempPath()
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+std::set<std::wstring> tempNames(const wchar_t* pattern)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((tempPath() + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.insert(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
 std::vector<wchar_t> environmentWith(const wchar_t* additions)
 {
     std::vector<wchar_t> environment;

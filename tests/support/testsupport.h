@@ -1,6 +1,7 @@
 // Helpers shared by the test programs (they run under Wine).
 #pragma once
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ void removeTree(const std::wstring& path);
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 bool fileExists(const std::wstring& path);
+// The temporary folder (GetTempPathW, ends in a backslash) and the names in it that
+// match a wildcard pattern ("TSS????.log").
+std::wstring tempPath();
+std::set<std::wstring> tempNames(const wchar_t* pattern);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);
