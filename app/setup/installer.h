@@ -36,8 +36,6 @@ public:
     virtual ~Installer() = default;
 };
 
-const char* toString(Installer::Result result);
-
 class NullInstaller : public Installer {
 public:
     Result install() override { return NotRun; }

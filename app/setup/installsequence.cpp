@@ -4,17 +4,6 @@
 
 namespace ts { namespace app { namespace setupInstall {
 
-const char* toString(Installer::Result result)
-{
-    switch (result) {
-    case Installer::Succeeded: return "Succeeded";
-    case Installer::RebootRequired: return "RebootRequired";
-    case Installer::Failed: return "Failed";
-    case Installer::NotRun: return "NotRun";
-    }
-    return "Unknown";
-}
-
 namespace {
 
 // The wait cursor while the sequence runs; the previous one comes back on every exit.

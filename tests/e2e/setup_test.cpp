@@ -32,22 +32,13 @@ std::vector<std::wstring> lines(const std::wstring& text)
     return out;
 }
 
-// Runs a command line with environment additions ("NAME=value\0...\0"), closing every
-// window the process shows. The exit code is the full 32-bit value.
-uint32_t runClosingWindows(const std::wstring& commandLine, const std::wstring& additions, int& windowsClosed)
-{
-    ProcessResult result = runProcess(commandLine, 120000, (additions + L'\0').c_str(), L"", true);
-    windowsClosed = result.windowsClosed;
-    return result.started ? result.exitCode : 0xFFFFFFFF;
-}
-
 std::wstring bundle(const wchar_t* name)
 {
     return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
 }
 
 // One run of a bundle with recording installer programs.
-struct SetupRun {
+struct BundleRun {
     uint32_t exitCode = 0xFFFFFFFF;
     std::vector<std::wstring> commandLines;
     std::string runLog;
@@ -61,7 +52,7 @@ protected:
     void TearDown() override { removeTree(m_dir); }
 
     // `moreEnvironment`: further "NAME=value\0" entries.
-    SetupRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0",
+    BundleRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0",
                  const std::wstring& moreEnvironment = L"")
     {
         const std::wstring record = m_dir + L"\\record.txt";
@@ -72,9 +63,12 @@ protected:
         std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
                                    L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + moreEnvironment;
         const std::set<std::wstring> before = tempNames(L"TS*.tmp");
-        SetupRun out;
-        out.exitCode = runClosingWindows(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, environment,
-                                         out.windowsClosed);
+        // Windows the run shows are closed (a box waits for a click under the test display).
+        ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
+                                          (environment + L'\0').c_str(), L"", true);
+        BundleRun out;
+        out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
+        out.windowsClosed = result.windowsClosed;
         out.commandLines = lines(fromUtf8(readFile(record)));
         out.runLog = readFile(log);
         for (const std::wstring& folder : tempNames(L"TS*.tmp"))
@@ -109,7 +103,7 @@ std::wstring valueOf(const std::wstring& commandLine, const std::wstring& name)
 
 TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
 {
-    SetupRun r = run(L"recorder", L"-silent");
+    BundleRun r = run(L"recorder", L"-silent");
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
     const std::wstring& core = r.commandLines[0];
@@ -150,7 +144,7 @@ TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)
     if (expected) {
         EXPECT_EQ(fromUtf8(expected), language);
     }
-    SetupRun r = run(L"recorder", L"-silent -ignoreCompatibility -noreboot");
+    BundleRun r = run(L"recorder", L"-silent -ignoreCompatibility -noreboot");
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(2u, r.commandLines.size());
     EXPECT_NE(std::wstring::npos, r.commandLines[0].find(L"\" /exelang " + language + L" ALLOW64BIT="));
@@ -164,7 +158,7 @@ TEST_F(SetupEndToEnd, UserTemporaryFolderWithASpace)
     // As for a user named "Ann Lee": Setup's folder and the programs in it have a space.
     const std::wstring temp = m_dir + L"\\Ann Lee";
     CreateDirectoryW(temp.c_str(), nullptr);
-    SetupRun r = run(L"recorder", L"-silent", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
+    BundleRun r = run(L"recorder", L"-silent", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
     EXPECT_EQ(L"\"" + temp + L"\\TS", r.commandLines[0].substr(0, temp.size() + 4));
@@ -179,13 +173,13 @@ TEST_F(SetupEndToEnd, UserTemporaryFolderWithASpace)
 
 TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
 {
-    SetupRun failed = run(L"recorder", L"-silent", L"1603");
+    BundleRun failed = run(L"recorder", L"-silent", L"1603");
     EXPECT_EQ(1u, failed.exitCode);
     EXPECT_EQ(1u, failed.commandLines.size()); // the product installer did not run
     EXPECT_NE(std::string::npos, failed.runLog.find("ERROR  \tInstallation failed."));
     EXPECT_TRUE(failed.tempFoldersLeft.empty());
 
-    SetupRun restart = run(L"recorder", L"-silent", L"3010");
+    BundleRun restart = run(L"recorder", L"-silent", L"3010");
     EXPECT_EQ(0u, restart.exitCode) << restart.runLog;
     EXPECT_EQ(2u, restart.commandLines.size());
     EXPECT_NE(std::string::npos, restart.runLog.find("Installation completed successfully."));
@@ -194,7 +188,7 @@ TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
 
 TEST_F(SetupEndToEnd, UnsignedCorePackageStopsBeforeAnythingRuns)
 {
-    SetupRun r = run(L"unsigned", L"-silent");
+    BundleRun r = run(L"unsigned", L"-silent");
     EXPECT_EQ(1u, r.exitCode);
     EXPECT_TRUE(r.commandLines.empty());
     EXPECT_NE(std::string::npos, r.runLog.find("The software package appears to have been modified. Installation "
@@ -205,7 +199,7 @@ TEST_F(SetupEndToEnd, UnsignedCorePackageStopsBeforeAnythingRuns)
 
 TEST_F(SetupEndToEnd, ShortExtendedPropertiesEndTheRun)
 {
-    SetupRun r = run(L"short", L"-silent");
+    BundleRun r = run(L"short", L"-silent");
     EXPECT_EQ(1u, r.exitCode);
     EXPECT_TRUE(r.commandLines.empty());
     EXPECT_NE(std::string::npos, r.runLog.find("ERROR  \tInstaller Extended Properties could not be loaded"));
@@ -217,7 +211,7 @@ TEST_F(SetupEndToEnd, DriversExtractedIntoARelativeFolder)
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(m_dir.c_str());
-    SetupRun r = run(L"recorder", L"-silent -extractAsDriver drivers");
+    BundleRun r = run(L"recorder", L"-silent -extractAsDriver drivers");
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_TRUE(r.commandLines.empty());
@@ -277,7 +271,7 @@ protected:
 TEST_F(DemoProduct, InstallsThenIsUpToDate)
 {
     const std::set<std::wstring> logsBefore = tempNames(L"TS?????.LOG");
-    SetupRun first = run(L"demo", L"-silent");
+    BundleRun first = run(L"demo", L"-silent");
     EXPECT_EQ(0u, first.exitCode) << first.runLog;
     EXPECT_EQ(L"7.9.1488.0", machineString(kCore, L"Version"));
     EXPECT_EQ(L"2.1.40.0", machineString(kProduct, L"Version"));
@@ -296,12 +290,12 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
     EXPECT_EQ(1, productLogs);
     EXPECT_TRUE(first.tempFoldersLeft.empty());
 
-    SetupRun second = run(L"demo", L"");
+    BundleRun second = run(L"demo", L"");
     EXPECT_EQ(15622u, second.exitCode) << second.runLog;
     EXPECT_GE(1, second.windowsClosed); // at most the up-to-date box
     EXPECT_NE(std::string::npos, second.runLog.find("Tessaline Graphics software is already up to date"));
 
-    SetupRun forced = run(L"demo", L"-suppressUpToDateInfo");
+    BundleRun forced = run(L"demo", L"-suppressUpToDateInfo");
     EXPECT_EQ(0u, forced.exitCode) << forced.runLog;
     EXPECT_NE(std::string::npos, forced.runLog.find("Installation completed successfully."));
     EXPECT_TRUE(forced.tempFoldersLeft.empty());

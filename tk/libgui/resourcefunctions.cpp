@@ -1,6 +1,9 @@
 #include "tk/libgui/resourcefunctions.h"
 
+#include "sys/libutils/exception.h"
+
 #include <windows.h>
+#include <shellapi.h>
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
@@ -101,11 +104,6 @@ std::string logText(const std::wstring& text)
     return out.str();
 }
 
-}}}} // namespace ts::tk::gui::resource
-
-#include "sys/libutils/exception.h"
-#include <shellapi.h>
-namespace ts { namespace tk { namespace gui { namespace resource {
 uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
 {
     HINSTANCE result = ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -121,4 +119,4 @@ uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
     }
     return 0;
 }
-}}}}
+}}}} // namespace ts::tk::gui::resource

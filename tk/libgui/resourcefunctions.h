@@ -1,11 +1,11 @@
 // String resources, message formatting, text conversion and URL opening.
 #pragma once
+#include "sys/libutils/logger.h"
+
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
-
-
 
 namespace ts { namespace tk { namespace gui { namespace resource {
 
@@ -36,11 +36,8 @@ std::wstring toWide(const std::string& narrow);
 void writeWide(std::ostream& out, const std::wstring& text);
 std::string logText(const std::wstring& text);
 
-}}}} // namespace ts::tk::gui::resource
-
-#include "sys/libutils/logger.h"
-namespace ts { namespace tk { namespace gui { namespace resource {
 // ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0
 // after a WARN line to `reporter` (none when null) with the URL and the Windows error.
 uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url);
-}}}}
+
+}}}} // namespace ts::tk::gui::resource
