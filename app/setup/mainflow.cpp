@@ -43,7 +43,7 @@ namespace {
 
 const int kInfo = 4;
 const int kError = 2;
-const wchar_t* const kInstallCompleteHost = L"https://www.tessaline.com";
+const std::wstring kInstallCompleteHost = L"https://www.tessaline.com";
 
 // The option group "Setup". The group is declared first so that its members are
 // destroyed before it.
@@ -272,9 +272,11 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     tk::install::RebootProperties reboot;
     RestartService restart;
     auto openPage = [&] {
-        std::set<unsigned> ids = makerProductIds(sys::win32::presentHardwareIds(L"USB"));
-        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(sys::toString(properties.productVersion),
-                                                                   loadString(IDS_PRODUCT_ID), ids));
+        sys::win32::DevicesReader devices;
+        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(loadString(IDS_INSTALL_COMPLETE_SITE),
+                                                                   sys::toString(properties.productVersion),
+                                                                   loadString(IDS_PRODUCT_ID),
+                                                                   deviceSuffix(devices.getUsbHardwareIds())));
     };
     int exitCode = finishInstallation(result, restartRequired, settings, values.disableInstallCompleteNotification,
                                       loadString(IDS_INSTALL_COMPLETE_PAGE) == L"Yes", reboot, restart, openPage,
@@ -331,33 +333,34 @@ bool nothingToDo(const InstallSettings& s)
     return !s.installCore && !s.coreOutdated && !s.installProduct && !s.ignoreUpToDate;
 }
 
-std::set<unsigned> makerProductIds(const std::vector<std::wstring>& hardwareIds)
+std::wstring deviceSuffix(const std::vector<std::wstring>& hardwareIds)
 {
-    std::set<unsigned> ids;
-    for (std::wstring id : hardwareIds) {
-        for (wchar_t& c : id)
-            c = static_cast<wchar_t>(towupper(c));
-        unsigned productId = 0;
-        if (swscanf(id.c_str(), L"USB\\VID_2F1C&PID_%x", &productId) == 1)
-            ids.insert(productId);
+    static const std::wstring prefix = L"USB\\VID_2F1C&PID_";
+    std::set<unsigned long> ids;
+    for (const std::wstring& id : hardwareIds) {
+        if (id.size() <= prefix.size() || _wcsnicmp(id.c_str(), prefix.c_str(), prefix.size()) != 0)
+            continue;
+        // Only hexadecimal digits up to the end or the next "&": no sign, blank or "0x".
+        const std::wstring digits = id.substr(prefix.size(), id.find(L'&', prefix.size()) - prefix.size());
+        if (digits.empty() || digits.size() > 8 ||
+            digits.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
+            continue;
+        ids.insert(wcstoul(digits.c_str(), nullptr, 16));
     }
-    return ids;
+    std::wstring suffix;
+    for (unsigned long id : ids) {
+        wchar_t hex[16];
+        swprintf(hex, 16, L"%lx", id);
+        suffix += (suffix.empty() ? L"&pid=" : L",") + std::wstring(hex);
+    }
+    return suffix;
 }
 
-std::wstring installCompleteAddress(const std::wstring& versionText, const std::wstring& productId,
-                                    const std::set<unsigned>& productIds)
+std::wstring installCompleteAddress(const std::wstring& site, const std::wstring& versionText,
+                                    const std::wstring& productId, const std::wstring& deviceSuffix)
 {
-    std::wstring address = std::wstring(kInstallCompleteHost) + L"/support/installcomplete.php?version=" +
-                           versionText + L"&productId=" + productId;
-    const wchar_t* separator = L"&pid=";
-    for (unsigned id : productIds) {
-        wchar_t hex[16];
-        swprintf(hex, 16, L"%x", id);
-        address += separator;
-        address += hex;
-        separator = L",";
-    }
-    return address;
+    return (site.empty() ? kInstallCompleteHost : site) + L"/support/installcomplete.php?version=" + versionText +
+           L"&productId=" + productId + deviceSuffix;
 }
 
 int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
