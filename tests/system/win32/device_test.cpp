@@ -38,6 +38,10 @@ TEST(DevicesReader, DisplayClassListsTheAdapter)
             << display.instanceId << " / " << hardwareId;
         // No device of the display class is on the USB enumerator.
         EXPECT_NE(0, _strnicmp(display.instanceId.c_str(), "USB\\", 4));
+        // Its driver key lies under the display class; Wine names its adapter "Wine Adapter".
+        EXPECT_EQ(0, _strnicmp(display.driverKey.c_str(), "{4D36E968-E325-11CE-BFC1-08002BE10318}\\", 39))
+            << display.driverKey;
+        EXPECT_FALSE(display.description.empty());
     }
 }
 
