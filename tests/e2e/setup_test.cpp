@@ -265,7 +265,8 @@ TEST_F(SetupEndToEnd, PostInstallPageListsTheMakersAttachedDevices)
     FakeUsbDevice secondDock(L"USB\\VID_2F1C&PID_01A0\\TSE2E0002", {L"USB\\VID_2F1C&PID_01A0&REV_0200"});
     FakeUsbDevice adapter(L"USB\\VID_2F1C&PID_0003\\TSE2E0003", {L"usb\\vid_2f1c&pid_0003"});
     FakeUsbDevice mouse(L"USB\\VID_1234&PID_0005\\TSE2E0004", {L"USB\\VID_1234&PID_0005&REV_0001"});
-    ASSERT_TRUE(dock.registered() && secondDock.registered() && adapter.registered() && mouse.registered());
+    for (const FakeUsbDevice* device : {&dock, &secondDock, &adapter, &mouse})
+        ASSERT_TRUE(device->registered()) << device->error();
     BundleRun r = run(L"recorder", L"");
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_EQ(std::vector<std::wstring>{kE2ePage + L"?version=2.1.40.0&productId=e2e&pid=3,1a0"}, r.pages);

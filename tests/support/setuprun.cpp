@@ -150,15 +150,19 @@ FakeUsbDevice::FakeUsbDevice(const std::wstring& instanceId, const std::vector<s
     : m_set(SetupDiCreateDeviceInfoList(&kUsbClass, nullptr)), m_data(sizeof(SP_DEVINFO_DATA))
 {
     HDEVINFO set = static_cast<HDEVINFO>(m_set);
-    if (set == INVALID_HANDLE_VALUE)
+    if (set == INVALID_HANDLE_VALUE) {
+        m_error = GetLastError();
         return;
+    }
     SP_DEVINFO_DATA data;
     std::memset(&data, 0, sizeof data);
     data.cbSize = sizeof data;
     if (SetupDiOpenDeviceInfoW(set, instanceId.c_str(), nullptr, 0, &data))
         SetupDiRemoveDevice(set, &data);
-    if (!SetupDiCreateDeviceInfoW(set, instanceId.c_str(), &kUsbClass, nullptr, nullptr, 0, &data))
+    if (!SetupDiCreateDeviceInfoW(set, instanceId.c_str(), &kUsbClass, nullptr, nullptr, 0, &data)) {
+        m_error = GetLastError();
         return;
+    }
     if (!hardwareIds.empty()) {
         std::wstring multi;
         for (const std::wstring& id : hardwareIds)
@@ -170,6 +174,8 @@ FakeUsbDevice::FakeUsbDevice(const std::wstring& instanceId, const std::vector<s
     setDeviceString(set, data, SPDRP_DEVICEDESC, description);
     setDeviceString(set, data, SPDRP_MFG, manufacturer);
     m_registered = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
+    if (!m_registered)
+        m_error = GetLastError();
     std::memcpy(m_data.data(), &data, sizeof data);
 }
 

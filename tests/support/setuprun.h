@@ -71,11 +71,14 @@ public:
     FakeUsbDevice(const FakeUsbDevice&) = delete;
     FakeUsbDevice& operator=(const FakeUsbDevice&) = delete;
     bool registered() const { return m_registered; }
+    // The Windows error of the step that failed (0 when registered).
+    unsigned long error() const { return m_error; }
 
 private:
     void* m_set;
     std::vector<unsigned char> m_data; // SP_DEVINFO_DATA
     bool m_registered = false;
+    unsigned long m_error = 0;
 };
 
 std::wstring setupExe();

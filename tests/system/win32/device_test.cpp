@@ -48,7 +48,8 @@ TEST(DevicesReader, DisplayClassListsTheAdapter)
 TEST(DevicesReader, NoUsbDevicesNoHardwareIds)
 {
     DevicesReader reader;
-    EXPECT_TRUE(reader.getUsbHardwareIds().empty());
+    for (const std::wstring& id : reader.getUsbHardwareIds())
+        ADD_FAILURE() << ts::tk::gui::resource::toNarrow(id);
     EXPECT_TRUE(reader.getUsbDevices().empty());
 }
 
@@ -59,7 +60,9 @@ TEST(DevicesReader, UsbHardwareIdsTakeTheFirstOfEachDevice)
                               L"Tessaline");
     test::FakeUsbDevice other(L"USB\\VID_1234&PID_0005\\TSSYS0002", {L"USB\\VID_1234&PID_0005&REV_0001"});
     test::FakeUsbDevice bare(L"USB\\VID_2F1C&PID_0002\\TSSYS0003", {});
-    ASSERT_TRUE(maker.registered() && other.registered() && bare.registered());
+    ASSERT_TRUE(maker.registered()) << maker.error();
+    ASSERT_TRUE(other.registered()) << other.error();
+    ASSERT_TRUE(bare.registered()) << bare.error();
 
     std::vector<std::wstring> ids = DevicesReader().getUsbHardwareIds();
     std::sort(ids.begin(), ids.end());
@@ -87,7 +90,7 @@ TEST(DevicesReader, RemovedDevicesAreGone)
 {
     {
         test::FakeUsbDevice maker(L"USB\\VID_2F1C&PID_01A0\\TSSYS0004", {L"USB\\VID_2F1C&PID_01A0&REV_0100"});
-        ASSERT_TRUE(maker.registered());
+        ASSERT_TRUE(maker.registered()) << maker.error();
         EXPECT_EQ(1u, DevicesReader().getUsbHardwareIds().size());
     }
     EXPECT_TRUE(DevicesReader().getUsbHardwareIds().empty());
@@ -103,7 +106,7 @@ TEST(DeviceInfo, PropertyGetters)
 {
     test::FakeUsbDevice maker(L"USB\\VID_2F1C&PID_01A0\\TSSYS0005", {L"USB\\VID_2F1C&PID_01A0&REV_0100"},
                               L"Tessaline Dock");
-    ASSERT_TRUE(maker.registered());
+    ASSERT_TRUE(maker.registered()) << maker.error();
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     ASSERT_NE(INVALID_HANDLE_VALUE, set);
     win32::device::DeviceInfo device(set, 0);
@@ -125,4 +128,29 @@ TEST(DeviceInfo, PropertyGetters)
     EXPECT_EQ(L"", past.getStringW(SPDRP_HARDWAREID));
     EXPECT_EQ("", past.getInstanceId());
     SetupDiDestroyDeviceInfoList(set);
+}
+
+// Wine installs drivers for its virtual input devices only: their driver details are read
+// through the whole path, service lookup included.
+TEST(DeviceInfo, DriverDetailsOfInstalledDrivers)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, L"HID", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    ASSERT_NE(INVALID_HANDLE_VALUE, set);
+    int withDriver = 0;
+    for (DWORD index = 0;; ++index) {
+        win32::device::DeviceInfo device(set, index);
+        if (!device)
+            break;
+        win32::DriverDetails driver;
+        ASSERT_NO_THROW(driver = device.getDriverDetails());
+        if (driver.driverDate.empty())
+            continue;
+        ++withDriver;
+        ASSERT_EQ(10u, driver.driverDate.size()) << device.getInstanceId();
+        EXPECT_EQ(L'/', driver.driverDate[2]);
+        EXPECT_EQ(L'/', driver.driverDate[5]);
+        EXPECT_EQ(std::wstring::npos, driver.driverDate.find_first_not_of(L"0123456789/"));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    EXPECT_LT(0, withDriver);
 }
