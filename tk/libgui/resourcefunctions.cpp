@@ -15,10 +15,29 @@ std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t lang
     return loadString(nullptr, id, fallback, language);
 }
 
+std::vector<uint16_t> stringTableLanguages(uint16_t language)
+{
+    const uint16_t primary = PRIMARYLANGID(language);
+    uint16_t next = MAKELANGID(primary, SUBLANG_NEUTRAL);
+    if (primary == LANG_CHINESE) {
+        // By script, not by country: the neutral Chinese block would be Simplified.
+        const uint16_t sub = SUBLANGID(language);
+        const bool traditional = sub == SUBLANG_CHINESE_TRADITIONAL || sub == SUBLANG_CHINESE_HONGKONG ||
+                                 sub == SUBLANG_CHINESE_MACAU || language == LANG_CHINESE_TRADITIONAL;
+        next = MAKELANGID(LANG_CHINESE, traditional ? SUBLANG_CHINESE_TRADITIONAL : SUBLANG_CHINESE_SIMPLIFIED);
+    }
+    if (next == language)
+        return {language};
+    return {language, next};
+}
+
 std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
 {
     HMODULE module = static_cast<HMODULE>(moduleHandle);
-    HRSRC info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    HRSRC info = nullptr;
+    for (uint16_t candidate : stringTableLanguages(language))
+        if ((info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), candidate)) != nullptr)
+            break;
     if (!info)
         return fallback;
     HGLOBAL loaded = LoadResource(module, info);
