@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
@@ -31,13 +32,28 @@ std::vector<uint16_t> stringTableLanguages(uint16_t language)
     return {language, next};
 }
 
+namespace {
+BOOL CALLBACK addLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages)
+{
+    reinterpret_cast<std::vector<uint16_t>*>(languages)->push_back(language);
+    return TRUE;
+}
+} // namespace
+
 std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
 {
     HMODULE module = static_cast<HMODULE>(moduleHandle);
+    const wchar_t* block = MAKEINTRESOURCEW(id / 16 + 1);
+    // The loader may answer a language it lacks with another block of its choice: pick
+    // from the languages the block really has.
+    std::vector<uint16_t> present;
+    EnumResourceLanguagesW(module, RT_STRING, block, addLanguage, reinterpret_cast<LONG_PTR>(&present));
     HRSRC info = nullptr;
     for (uint16_t candidate : stringTableLanguages(language))
-        if ((info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), candidate)) != nullptr)
+        if (std::find(present.begin(), present.end(), candidate) != present.end()) {
+            info = FindResourceExW(module, RT_STRING, block, candidate);
             break;
+        }
     if (!info)
         return fallback;
     HGLOBAL loaded = LoadResource(module, info);

@@ -113,8 +113,10 @@ TEST(CountryMessages, CountriesWithTheirOwnTextKeepIt)
     EXPECT_NE(loadString(setup, 34, L"", 0x0416), loadString(setup, 34, L"", 0x0816));
     EXPECT_NE(loadString(setup, 34, L"", 0x0804), loadString(setup, 34, L"", 0x0404));
     EXPECT_NE(loadString(setup, 34, L"", 0x0C04), loadString(setup, 34, L"", 0x1004));
-    // A language without a translation gets the compiled-in English text.
+    // A language without a translation gets the compiled-in English text, whatever
+    // block the loader itself would offer (for the neutral language, the user's own).
     EXPECT_EQ(L"fallback", loadString(setup, 36, L"fallback", 0x0441)); // Swahili
+    EXPECT_EQ(L"fallback", loadString(setup, 36, L"fallback", 0x0000));
 }
 
 TEST(ResourceStrings, LanguagesTriedForAUserLanguage)
