@@ -66,13 +66,14 @@ void* Library::getProcAddress(const char* name)
     return reinterpret_cast<void*>(GetProcAddress(m_module, name));
 }
 
-DllSearch restrictDllSearch()
+bool restrictDllSearch()
 {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(kernel32Export("SetDefaultDllDirectories"));
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        return DllSearch::systemFolderOnly;
-    return SetDllDirectoryW(L"") ? DllSearch::withoutCurrentFolder : DllSearch::unchanged;
+        return true;
+    SetDllDirectoryW(L"");
+    return false;
 }
 
 bool searchFlagsSupported()

@@ -40,16 +40,11 @@ private:
     void* m_function = nullptr;
 };
 
-// How restrictDllSearch() took the folders out of the search.
-enum class DllSearch {
-    systemFolderOnly,       // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
-    withoutCurrentFolder,   // SetDllDirectoryW(L""): only the current folder is gone
-    unchanged,
-};
-
 // First thing a program does that may run elevated from a folder others can write:
-// later loads, including those inside system libraries, search the system folder only.
-DllSearch restrictDllSearch();
+// later loads, including those inside system libraries, search the system folder only
+// (SetDefaultDllDirectories). Where that is missing (Windows 7 without KB2533623) only
+// the current folder leaves the search (SetDllDirectoryW(L"")); false then.
+bool restrictDllSearch();
 
 // Whether LoadLibraryEx takes the LOAD_LIBRARY_SEARCH_* flags (Windows 8, or 7 with
 // KB2533623).

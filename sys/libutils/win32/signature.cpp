@@ -116,8 +116,8 @@ std::wstring Signature::fileSignedBy(const wchar_t* path)
         return L"";
     }
     if (!queryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, &contentType, nullptr, &objects.store,
-                          &objects.message, nullptr)) {
+                     CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, &contentType, nullptr, &objects.store, &objects.message,
+                     nullptr)) {
         log.error("Failed to query signature:", GetLastError());
         return L"";
     }
@@ -140,7 +140,7 @@ std::wstring Signature::fileSignedBy(const wchar_t* path)
     certInfo.Issuer = signer->Issuer;
     certInfo.SerialNumber = signer->SerialNumber;
     objects.certificate = findCertificate(objects.store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                     CERT_FIND_SUBJECT_CERT, &certInfo, nullptr);
+                                          CERT_FIND_SUBJECT_CERT, &certInfo, nullptr);
     if (!objects.certificate) {
         log.error("Failed to get signer's certificate: ", GetLastError());
         return L"";
