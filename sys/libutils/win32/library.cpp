@@ -66,16 +66,6 @@ void* Library::getProcAddress(const char* name)
     return reinterpret_cast<void*>(GetProcAddress(m_module, name));
 }
 
-bool restrictDllSearch()
-{
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(kernel32Export("SetDefaultDllDirectories"));
-    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        return true;
-    SetDllDirectoryW(L"");
-    return false;
-}
-
 bool searchFlagsSupported()
 {
     // The documented test: the update that brought the flags also brought this export.
