@@ -32,8 +32,7 @@ stage_product() {
             -o "$demo/packages/$name.msi" "$product/installers/$wxs" 2>/dev/null
         # The launcher carries the package as resource "MSI" 1 and hands its arguments to msiexec.
         cp "$build/bin/tsmsilauncher.exe" "$demo/packages/$name.exe"
-        "$here/wine-run.sh" "$build/wine/win32" "$build/bin/tsresedit.exe" "Z:$demo/packages/$name.exe" \
-            MSI 1 0 "Z:$demo/packages/$name.msi"
+        "$build/host/tsbundle" --add-resources "$demo/packages/$name.exe" MSI 1 0 "$demo/packages/$name.msi"
     }
     package core32 core.wxs x86 "$core_version" 5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A01 0C3E2A11-8B1D-4E0A-9F3B-2B6B2E5C9D01
     package core64 core.wxs x64 "$core_version" 5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A02 0C3E2A11-8B1D-4E0A-9F3B-2B6B2E5C9D02
@@ -70,7 +69,10 @@ run_setup() { # prefix log-name options...
 }
 
 stage_product
-BUILD=$build "$here/make-bundle.sh" "$demo/product" "$demo/Setup.exe"
+sign=(--sign "$TS_CERTS/test.chain.pem" "$TS_CERTS/test.key")
+[ -z "${TS_SIGN_PFX:-}" ] || sign=(--sign-pkcs12 "$TS_SIGN_PFX" ${TS_SIGN_PASS:+--pass "$TS_SIGN_PASS"}
+                                  ${TS_SIGN_TIMESTAMP:+--timestamp "$TS_SIGN_TIMESTAMP"})
+"$build/host/tsbundle" "$demo/product" -o "$demo/Setup.exe" "${sign[@]}"
 [ "${2:-}" = --bundle-only ] && exit 0
 
 status=0

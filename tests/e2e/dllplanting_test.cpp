@@ -222,7 +222,7 @@ TEST_F(DllPlanting, ProgramsThatImportThemLoadThem)
 
 TEST_F(DllPlanting, SetupImportsOnlyKnownDlls)
 {
-    for (const wchar_t* program : {L"\\bin\\Setup.exe", L"\\bin\\tslog.exe", L"\\bin\\tsresedit.exe"})
+    for (const wchar_t* program : {L"\\bin\\Setup.exe", L"\\bin\\tslog.exe", L"\\bin\\tsbundle.exe"})
         for (const std::string& name : importedDlls(buildDir() + program))
             EXPECT_TRUE(kKnownDlls.count(name)) << narrow(program) << " imports " << name;
     EXPECT_TRUE(importedDlls(buildDir() + L"\\bin\\Setup.exe").count("kernel32.dll"));

@@ -15,6 +15,10 @@ rm -rf "$out" && mkdir -p "$out"
 recorder=$out/recorder-signed.exe
 "$tools/sign.sh" "$build/bin/tsrecorder.exe" "$recorder"
 
+bundle() { # product-folder out.exe
+    "$build/host/tsbundle" "$1" -o "$2" --sign "$TS_CERTS/test.chain.pem" "$TS_CERTS/test.key"
+}
+
 product() { # dir core-program [string-6]
     local dir=$1 core=$2 page=${3:-Yes}
     mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32" "$dir/payload/DPINST64"
@@ -46,23 +50,23 @@ TXT
 }
 
 product "$out/recorder" "$recorder"
-"$tools/make-bundle.sh" "$out/recorder" "$out/recorder.exe" >/dev/null
+bundle "$out/recorder" "$out/recorder.exe" >/dev/null
 
 product "$out/unsigned" "$build/bin/tsrecorder.exe"
-"$tools/make-bundle.sh" "$out/unsigned" "$out/unsigned.exe" >/dev/null
+bundle "$out/unsigned" "$out/unsigned.exe" >/dev/null
 
 product "$out/pageno" "$recorder" yes
-"$tools/make-bundle.sh" "$out/pageno" "$out/pageno.exe" >/dev/null
+bundle "$out/pageno" "$out/pageno.exe" >/dev/null
 
 product "$out/short" "$recorder"
 rm "$out/short/properties.txt"
 head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
-"$tools/make-bundle.sh" "$out/short" "$out/short.exe" >/dev/null
+bundle "$out/short" "$out/short.exe" >/dev/null
 
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"
 rm "$out/core32only/payload/VELA/TessalineCore64.dat"
-"$tools/make-bundle.sh" "$out/core32only" "$out/core32only.exe" >/dev/null
+bundle "$out/core32only" "$out/core32only.exe" >/dev/null
 
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# tsbundle_host_test.sh <build-dir>: the host's bundler refuses broken product folders
+# with one line per problem and no output, builds well-formed, reproducible bundles with
+# a correct checksum, and ships the stub without debug information.
+set -u
+build=$1
+tsbundle=$build/host/tsbundle
+objdump=i686-w64-mingw32-objdump
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# The PE checksum field against the one computed over the file.
+checksum_ok() {
+    python3 - "$1" <<'EOF'
+import struct, sys
+b = open(sys.argv[1], "rb").read()
+at = struct.unpack_from("<I", b, 0x3C)[0] + 24 + 64
+data = b + b"\0" * (len(b) % 2)
+s = 0
+for i in range(0, len(data), 2):
+    if at <= i < at + 4:
+        continue
+    s += data[i] | data[i + 1] << 8
+    s = (s & 0xFFFF) + (s >> 16)
+s = (s & 0xFFFF) + (s >> 16)
+sys.exit(0 if s + len(b) == struct.unpack_from("<I", b, at)[0] else 1)
+EOF
+}
+
+good() { # dir
+    local dir=$1
+    mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32"
+    printf '# comment\n0=Product\n6=Yes\n' >"$dir/strings.txt"
+    printf '33=Schon aktuell\n' >"$dir/messages.7.txt"
+    printf 'DPINST=DPINST32\\DpInst.exe\n' >"$dir/layout.txt"
+    printf 'CoreVersion=7.9.1488.0\nProductVersion=2.1.40.0\nProductId={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}\n' \
+        >"$dir/properties.txt"
+    head -c 300000 /dev/urandom >"$dir/payload/VELA/TessalineCore.dat"
+    printf 'inf\r\n' >"$dir/payload/VELA/TessalineUsb.inf"
+    printf 'nested\r\n' >"$dir/payload/VELA/sub/nested.txt"
+    printf 'dpinst' >"$dir/payload/DPINST32/DpInst.exe"
+    printf 'installer32' >"$dir/ProductInstaller32.exe"
+    printf 'installer64' >"$dir/ProductInstaller64.exe"
+}
+
+# Usage and exit codes.
+"$tsbundle" --help | grep -q '^usage: tsbundle <product-folder> -o <Setup.exe>' || fail "--help"
+"$tsbundle" >/dev/null 2>&1; [ $? = 2 ] || fail "no arguments: not exit 2"
+"$tsbundle" "$work" -o "$work/x.exe" --frobnicate >/dev/null 2>&1; [ $? = 2 ] || fail "unknown option: not exit 2"
+
+# The shipped stub has no debug sections; its symbols are beside it, found by name.
+stub=$build/unsigned/Setup.exe
+! "$objdump" -h "$stub" | grep -q '\.debug_' || fail "the stub carries debug sections"
+"$objdump" -h "$stub" | grep -q '\.gnu_debuglink' || fail "the stub has no debug link"
+"$objdump" -h "$build/unsigned/Setup.dbg" | grep -q '\.debug_info' || fail "Setup.dbg has no debug information"
+
+# A good folder: a well-formed, stripped bundle with a correct checksum, twice the same.
+good "$work/good"
+"$tsbundle" "$work/good" -o "$work/one/Setup.exe" 2>"$work/err" && fail "wrote into a missing folder"
+mkdir -p "$work/one" "$work/two"
+"$tsbundle" "$work/good" -o "$work/one/Setup.exe" 2>"$work/err" || fail "good folder: exit $?: $(cat "$work/err")"
+"$objdump" -p "$work/one/Setup.exe" >"$work/dump" 2>"$work/dumperr" || fail "objdump -p failed"
+[ -s "$work/dumperr" ] && fail "objdump -p complains: $(cat "$work/dumperr")"
+grep -q 'Resource Directory \[\.rsrc\]' "$work/dump" || fail "no resource directory"
+! "$objdump" -h "$work/one/Setup.exe" | grep -q '\.debug_' || fail "the bundle carries debug sections"
+checksum_ok "$work/one/Setup.exe" || fail "unsigned bundle: wrong checksum"
+[ -f "$work/one/Setup.dbg" ] || fail "no Setup.dbg beside the bundle"
+[ "$(ls "$work/one")" = "$(printf 'Setup.dbg\nSetup.exe')" ] || fail "left-overs: $(ls "$work/one")"
+
+# Reproducible: a copy of the folder made at another time, in another order, with other
+# file modes, gives the same bytes.
+sleep 1
+mkdir -p "$work/copy"
+(cd "$work/good" && find . -type f | sort -r | while read -r f; do
+    mkdir -p "$work/copy/$(dirname "$f")" && cp "$f" "$work/copy/$f"; done)
+chmod 600 "$work/copy/payload/VELA/TessalineUsb.inf"
+touch -d 2001-02-03 "$work/copy/payload/VELA/sub/nested.txt"
+"$tsbundle" "$work/copy" -o "$work/two/Setup.exe" 2>"$work/err" || fail "copy: exit $?: $(cat "$work/err")"
+cmp -s "$work/one/Setup.exe" "$work/two/Setup.exe" || fail "two builds of the same folder differ"
+
+# Signed after the resources: still well-formed, checksum correct.
+"$tsbundle" "$work/good" -o "$work/one/Signed.exe" --sign "$build/certs/test.chain.pem" "$build/certs/test.key" \
+    >"$work/out" 2>"$work/err" || fail "signing: exit $?: $(cat "$work/err")"
+[ -s "$work/out" ] && fail "signing printed: $(cat "$work/out")"
+"$objdump" -p "$work/one/Signed.exe" 2>&1 >/dev/null | grep -q . && fail "objdump -p complains about the signed bundle"
+"$objdump" -p "$work/one/Signed.exe" | grep -q '^Entry 4 [0-9a-f]*[1-9a-f][0-9a-f]* [0-9a-f]* Security Directory' ||
+    fail "no signature"
+checksum_ok "$work/one/Signed.exe" || fail "signed bundle: wrong checksum"
+
+# A tool that fails: exit 2, and neither the bundle nor a stale one of an earlier run.
+cp "$work/one/Setup.exe" "$work/two/Setup.exe"
+TS_7Z=false "$tsbundle" "$work/good" -o "$work/two/Setup.exe" 2>"$work/err"
+[ $? = 2 ] || fail "failing 7-Zip: not exit 2"
+grep -q '^tsbundle: false failed with exit code 1$' "$work/err" || fail "failing 7-Zip: $(cat "$work/err")"
+rm -f "$work/two/Setup.dbg"
+[ -z "$(ls "$work/two")" ] || fail "failing 7-Zip left $(ls "$work/two")"
+
+# Every problem of a broken folder, one line each, exit 1, no output.
+b=$work/broken
+good "$b"
+rm -r "$b/ProductInstaller64.exe" "$b/payload"
+printf '0=Product\n16=Too far\nnonsense\n' >"$b/strings.txt"
+printf '38=Too far\n' >"$b/messages.7.txt"
+printf '33=x\n' >"$b/messages.abc.txt"
+printf '33=x\n' >"$b/messages.1024.txt"
+printf 'CoreVersion=7.9.1488\nProductVersion=2.1.40.70000\nProductId=6A2E3C1B-5D4F-4B8A-9E21-7C3F0A1B2D44\n' \
+    >"$b/properties.txt"
+"$tsbundle" "$b" -o "$work/two/Setup.exe" >"$work/out" 2>"$work/err"
+[ $? = 1 ] || fail "broken folder: not exit 1"
+cat >"$work/expected" <<EOF
+$b/ProductInstaller64.exe: is missing
+$b/payload: folder is missing
+$b/properties.txt: CoreVersion "7.9.1488" is not a version a.b.c.d
+$b/properties.txt: ProductVersion "2.1.40.70000" is not a version a.b.c.d
+$b/properties.txt: ProductId "6A2E3C1B-5D4F-4B8A-9E21-7C3F0A1B2D44" is not a GUID {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
+$b/strings.txt: line 2: ID 16 is outside 0-15
+$b/strings.txt: line 3: not "<id>=<text>"
+$b/messages.1024.txt: "1024" is not a language identifier (LANGID)
+$b/messages.7.txt: line 1: ID 38 is outside 32-37
+$b/messages.abc.txt: "abc" is not a language identifier (LANGID)
+EOF
+diff "$work/expected" "$work/err" || fail "broken folder: the lines above differ"
+[ -z "$(ls "$work/two")" ] || fail "broken folder left $(ls "$work/two")"
+"$tsbundle" --check "$b" 2>/dev/null; [ $? = 1 ] || fail "--check: not exit 1"
+"$tsbundle" --check "$work/good" || fail "--check on a good folder"
+echo "tsbundle host test passed"

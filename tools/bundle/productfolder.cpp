@@ -1,0 +1,403 @@
+#include "tools/bundle/productfolder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace ts { namespace bundle {
+
+namespace {
+
+constexpr unsigned kStringsFirst = 0, kStringsLast = 15, kMessagesFirst = 32, kMessagesLast = 37;
+const char* const kRequiredFiles[] = {"strings.txt", "layout.txt", "ProductInstaller32.exe",
+                                      "ProductInstaller64.exe"};
+// Optional files and their "EXE" resource numbers.
+const std::pair<const char*, uint16_t> kOptionalFiles[] = {
+    {"CoreInstaller32.exe", 5}, {"CoreInstaller64.exe", 6}, {"branding.dat", 7}, {"banner.dat", 8}};
+
+std::string display(const fs::path& path)
+{
+    return path.generic_u8string();
+}
+
+bool readText(const fs::path& file, std::string& out)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    if (out.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        out.erase(0, 3);
+    return true;
+}
+
+std::vector<uint8_t> readBytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw BundleError(display(file) + ": cannot be read");
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+bool parseNumber(const std::string& text, unsigned long max, unsigned long& out)
+{
+    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    out = std::stoul(text);
+    return out <= max;
+}
+
+std::string trim(const std::string& text)
+{
+    size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+}
+
+std::vector<fs::path> messageFiles(const fs::path& folder)
+{
+    std::vector<fs::path> out;
+    std::error_code error;
+    for (auto& entry : fs::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().u8string();
+        if (name.size() > 13 && name.compare(0, 9, "messages.") == 0 && name.compare(name.size() - 4, 4, ".txt") == 0)
+            out.push_back(entry.path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string languageOf(const fs::path& messages)
+{
+    std::string name = messages.filename().u8string();
+    return name.substr(9, name.size() - 13);
+}
+
+} // namespace
+
+bool utf8ToUtf16(const std::string& in, std::u16string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < in.size();) {
+        unsigned char c = in[i];
+        uint32_t cp;
+        size_t n;
+        if (c < 0x80)
+            cp = c, n = 1;
+        else if ((c & 0xE0) == 0xC0)
+            cp = c & 0x1F, n = 2;
+        else if ((c & 0xF0) == 0xE0)
+            cp = c & 0x0F, n = 3;
+        else if ((c & 0xF8) == 0xF0)
+            cp = c & 0x07, n = 4;
+        else
+            return false;
+        if (i + n > in.size())
+            return false;
+        for (size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(in[i + k]) & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (in[i + k] & 0x3F);
+        }
+        static const uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < minimum[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += n;
+    }
+    return true;
+}
+
+std::vector<StringEntry> readStringFile(const fs::path& file, unsigned firstId, unsigned lastId,
+                                        std::vector<std::string>& problems)
+{
+    std::vector<StringEntry> out;
+    std::string text;
+    if (!readText(file, text)) {
+        problems.push_back(display(file) + ": cannot be read");
+        return out;
+    }
+    std::vector<std::string> all = lines(text);
+    for (size_t n = 0; n < all.size(); ++n) {
+        const std::string& line = all[n];
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::string where = display(file) + ": line " + std::to_string(n + 1) + ": ";
+        size_t eq = line.find('=');
+        unsigned long id;
+        if (eq == std::string::npos || !parseNumber(line.substr(0, eq), 0xFFFF, id)) {
+            problems.push_back(where + "not \"<id>=<text>\"");
+            continue;
+        }
+        if (id < firstId || id > lastId) {
+            problems.push_back(where + "ID " + std::to_string(id) + " is outside " + std::to_string(firstId) + "-" +
+                               std::to_string(lastId));
+            continue;
+        }
+        StringEntry entry{static_cast<unsigned>(id), {}};
+        if (!utf8ToUtf16(line.substr(eq + 1), entry.text)) {
+            problems.push_back(where + "text is not UTF-8");
+            continue;
+        }
+        if (std::any_of(out.begin(), out.end(), [&](const StringEntry& e) { return e.id == id; })) {
+            problems.push_back(where + "ID " + std::to_string(id) + " appears twice");
+            continue;
+        }
+        out.push_back(entry);
+    }
+    return out;
+}
+
+std::vector<uint8_t> stringBlock(const std::vector<StringEntry>& entries, unsigned firstId)
+{
+    std::vector<uint8_t> out;
+    for (unsigned id = firstId; id < firstId + 16; ++id) {
+        std::u16string text;
+        for (const StringEntry& e : entries)
+            if (e.id == id)
+                text = e.text;
+        out.push_back(static_cast<uint8_t>(text.size()));
+        out.push_back(static_cast<uint8_t>(text.size() >> 8));
+        for (char16_t c : text) {
+            out.push_back(static_cast<uint8_t>(c));
+            out.push_back(static_cast<uint8_t>(c >> 8));
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> layoutResource(const std::string& utf8)
+{
+    std::string text;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')
+            continue;
+        if (utf8[i] == '\n')
+            text += '\r';
+        text += utf8[i];
+    }
+    std::u16string wide;
+    if (!utf8ToUtf16(text, wide))
+        throw BundleError("layout.txt: text is not UTF-8");
+    std::vector<uint8_t> out = {0xFF, 0xFE};
+    for (char16_t c : wide) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+bool parseVersion(const std::string& text, uint64_t& out)
+{
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (;;) {
+        size_t dot = text.find('.', at), comma = text.find(", ", at);
+        size_t end = std::min(dot, comma);
+        parts.push_back(text.substr(at, end - at));
+        if (end == std::string::npos)
+            break;
+        at = end + (end == comma ? 2 : 1);
+    }
+    if (parts.size() != 4)
+        return false;
+    out = 0;
+    for (const std::string& part : parts) {
+        unsigned long value;
+        if (!parseNumber(part, 0xFFFF, value))
+            return false;
+        out = out << 16 | value;
+    }
+    return true;
+}
+
+bool parseGuid(const std::string& text, uint8_t out[16])
+{
+    // {8-4-4-4-12} hex digits; the first three groups are stored little-endian.
+    static const int groups[] = {8, 4, 4, 4, 12};
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return false;
+    std::vector<uint8_t> digits;
+    size_t at = 1;
+    for (int g = 0; g < 5; ++g) {
+        for (int i = 0; i < groups[g]; ++i, ++at) {
+            char c = text[at];
+            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (v < 0)
+                return false;
+            digits.push_back(static_cast<uint8_t>(v));
+        }
+        if (g < 4 && text[at++] != '-')
+            return false;
+    }
+    uint8_t bytes[16];
+    for (int i = 0; i < 16; ++i)
+        bytes[i] = static_cast<uint8_t>(digits[2 * i] << 4 | digits[2 * i + 1]);
+    const int order[] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int i = 0; i < 16; ++i)
+        out[i] = bytes[order[i]];
+    return true;
+}
+
+bool parseLanguage(const std::string& text, uint16_t& out)
+{
+    unsigned long value;
+    if (!parseNumber(text, 0xFFFF, value))
+        return false;
+    // A primary language (low 10 bits) with a sublanguage (high 6 bits); only the
+    // neutral language itself has primary language 0.
+    if ((value & 0x3FF) == 0 && value != 0)
+        return false;
+    out = static_cast<uint16_t>(value);
+    return true;
+}
+
+std::vector<uint8_t> propertiesRecord(const fs::path& file, std::vector<std::string>& problems)
+{
+    std::string text;
+    if (!readText(file, text)) {
+        problems.push_back(display(file) + ": cannot be read");
+        return {};
+    }
+    std::map<std::string, std::string> values;
+    for (const std::string& raw : lines(text)) {
+        std::string line = trim(raw);
+        if (line.empty() || line[0] == '#')
+            continue;
+        size_t eq = line.find('=');
+        values[trim(line.substr(0, eq))] = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
+    }
+    uint64_t core = 0, product = 0;
+    const std::string& coreText = values["CoreVersion"];
+    const std::string& productText = values["ProductVersion"];
+    if (!coreText.empty() && !parseVersion(coreText, core))
+        problems.push_back(display(file) + ": CoreVersion \"" + coreText + "\" is not a version a.b.c.d");
+    if (!productText.empty() && !parseVersion(productText, product))
+        problems.push_back(display(file) + ": ProductVersion \"" + productText + "\" is not a version a.b.c.d");
+    uint8_t guid[16] = {};
+    auto id = values.find("ProductId");
+    if (id != values.end() && !parseGuid(id->second, guid))
+        problems.push_back(display(file) + ": ProductId \"" + id->second + "\" is not a GUID {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}");
+
+    std::vector<uint8_t> out;
+    auto put = [&](uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    put(1, 1);
+    put(product, 8);
+    put(core, 8);
+    put(coreText.empty() ? 0 : 1, 1);
+    put(core, 8);
+    put(productText.empty() ? 0 : 1, 1);
+    put(product, 8);
+    out.insert(out.end(), guid, guid + 16);
+    put(0, 4);
+    put(59, 4);
+    return out;
+}
+
+std::vector<std::string> checkProductFolder(const fs::path& folder)
+{
+    std::vector<std::string> problems;
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        return {display(folder) + ": is not a folder"};
+    for (const char* name : kRequiredFiles)
+        if (!fs::is_regular_file(folder / name, error))
+            problems.push_back(display(folder / name) + ": is missing");
+    if (!fs::is_directory(folder / "payload", error))
+        problems.push_back(display(folder / "payload") + ": folder is missing");
+    if (!fs::exists(folder / "properties.bin", error)) {
+        if (!fs::is_regular_file(folder / "properties.txt", error))
+            problems.push_back(display(folder / "properties.txt") + ": is missing (or properties.bin)");
+        else
+            propertiesRecord(folder / "properties.txt", problems);
+    }
+    if (fs::is_regular_file(folder / "strings.txt", error))
+        readStringFile(folder / "strings.txt", kStringsFirst, kStringsLast, problems);
+    for (const fs::path& messages : messageFiles(folder)) {
+        uint16_t language;
+        if (!parseLanguage(languageOf(messages), language))
+            problems.push_back(display(messages) + ": \"" + languageOf(messages) + "\" is not a language identifier (LANGID)");
+        readStringFile(messages, kMessagesFirst, kMessagesLast, problems);
+    }
+    std::string layout;
+    if (readText(folder / "layout.txt", layout)) {
+        std::u16string wide;
+        if (!utf8ToUtf16(layout, wide))
+            problems.push_back(display(folder / "layout.txt") + ": text is not UTF-8");
+    }
+    return problems;
+}
+
+std::vector<Resource> productResources(const fs::path& folder)
+{
+    std::vector<Resource> out;
+    std::vector<std::string> problems;
+    auto add = [&](ResourceKey type, ResourceKey name, uint16_t language, std::vector<uint8_t> data) {
+        Resource r;
+        r.type = std::move(type);
+        r.name = std::move(name);
+        r.language = language;
+        r.data = std::move(data);
+        out.push_back(std::move(r));
+    };
+    const ResourceKey exe = ResourceKey::text("EXE");
+    add(ResourceKey::number(6), ResourceKey::number(1), 0,
+        stringBlock(readStringFile(folder / "strings.txt", kStringsFirst, kStringsLast, problems), 0));
+    add(ResourceKey::number(10), ResourceKey::number(1), 0,
+        fs::exists(folder / "properties.bin") ? readBytes(folder / "properties.bin")
+                                              : propertiesRecord(folder / "properties.txt", problems));
+    std::string layout;
+    readText(folder / "layout.txt", layout);
+    add(exe, ResourceKey::number(3), 0, layoutResource(layout));
+    add(exe, ResourceKey::number(1), 0, readBytes(folder / "ProductInstaller32.exe"));
+    add(exe, ResourceKey::number(2), 0, readBytes(folder / "ProductInstaller64.exe"));
+    for (const fs::path& messages : messageFiles(folder)) {
+        uint16_t language = 0;
+        parseLanguage(languageOf(messages), language);
+        add(ResourceKey::number(6), ResourceKey::number(3), language,
+            stringBlock(readStringFile(messages, kMessagesFirst, kMessagesLast, problems), kMessagesFirst));
+    }
+    for (auto& optional : kOptionalFiles)
+        if (fs::exists(folder / optional.first))
+            add(exe, ResourceKey::number(optional.second), 0, readBytes(folder / optional.first));
+    if (!problems.empty())
+        throw BundleError(problems.front());
+    return out;
+}
+
+Resource payloadResource(std::vector<uint8_t> archive)
+{
+    Resource r;
+    r.type = ResourceKey::text("EXE");
+    r.name = ResourceKey::number(4);
+    r.data = std::move(archive);
+    return r;
+}
+
+}} // namespace ts::bundle
