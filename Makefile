@@ -4,7 +4,7 @@ BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 
-.PHONY: all bootstrap build test demo clean
+.PHONY: all bootstrap bootstrap-tools build test demo clean
 
 all: build
 
@@ -14,13 +14,17 @@ bootstrap:
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 
-build: bootstrap $(BUILD)/CMakeCache.txt
+# Building runs no Windows program: the Wine prefixes come with the tests and the demo.
+build: bootstrap-tools $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+bootstrap-tools:
+	@TS_NO_PREFIXES=1 tools/bootstrap.sh $(BUILD)
+
+test: build bootstrap
 	@tools/run-tests.sh $(BUILD) $(JOBS)
 
-demo: build
+demo: build bootstrap
 	@tools/demo.sh $(BUILD)
 
 clean:

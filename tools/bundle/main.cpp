@@ -11,6 +11,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "sys/libutils/win32/debuglocation.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/process.h"
 #else
@@ -143,11 +144,13 @@ struct TemporaryFile {
 fs::path defaultStub(const char* argv0)
 {
     std::error_code error;
-    fs::path self = fs::canonical(fs::u8path(argv0), error);
-#ifndef _WIN32
-    fs::path proc = fs::read_symlink("/proc/self/exe", error);
-    if (!error)
-        self = proc;
+#ifdef _WIN32
+    (void)argv0;
+    fs::path self = ts::sys::executablePath();
+#else
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        self = fs::canonical(argv0, error);
 #endif
     return self.parent_path().parent_path() / "unsigned" / "Setup.exe";
 }
