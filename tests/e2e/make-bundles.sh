@@ -70,6 +70,11 @@ product "$out/nocore" "$recorder"
 rm "$out/nocore/payload/VELA/TessalineCore.dat" "$out/nocore/payload/VELA/TessalineCore64.dat"
 "$tools/make-bundle.sh" "$out/nocore" "$out/nocore.exe" >/dev/null
 
+# A payload with the 32-bit Core package only: no staging, no driver extraction.
+product "$out/core32only" "$recorder"
+rm "$out/core32only/payload/VELA/TessalineCore64.dat"
+"$tools/make-bundle.sh" "$out/core32only" "$out/core32only.exe" >/dev/null
+
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
 touch "$out/.done"

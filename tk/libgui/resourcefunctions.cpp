@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
@@ -17,11 +18,37 @@ std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t lang
     return loadString(nullptr, id, fallback, language);
 }
 
+std::vector<uint16_t> stringTableLanguages(uint16_t language)
+{
+    const uint16_t primary = PRIMARYLANGID(language);
+    uint16_t next = MAKELANGID(primary, SUBLANG_NEUTRAL);
+    if (primary == LANG_CHINESE) {
+        // By script, not by country: the neutral Chinese block would be Simplified.
+        const uint16_t sub = SUBLANGID(language);
+        const bool traditional = sub == SUBLANG_CHINESE_TRADITIONAL || sub == SUBLANG_CHINESE_HONGKONG ||
+                                 sub == SUBLANG_CHINESE_MACAU || language == LANG_CHINESE_TRADITIONAL;
+        next = MAKELANGID(LANG_CHINESE, traditional ? SUBLANG_CHINESE_TRADITIONAL : SUBLANG_CHINESE_SIMPLIFIED);
+    }
+    if (next == language)
+        return {language};
+    return {language, next};
+}
+
 std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
 {
+    HMODULE module = static_cast<HMODULE>(moduleHandle);
+    const wchar_t* name = MAKEINTRESOURCEW(id / 16 + 1);
+    // The loader may answer a language it lacks with another block of its choice: pick
+    // from the languages the block really has.
+    const std::vector<uint16_t> present = sys::win32::resourceLanguages(module, RT_STRING, name);
+    sys::win32::ResourceStatus status = sys::win32::ResourceStatus::Missing;
     sys::win32::ResourceBytes block;
-    switch (sys::win32::readResource(static_cast<HMODULE>(moduleHandle), RT_STRING, MAKEINTRESOURCEW(id / 16 + 1),
-                                     language, block)) {
+    for (uint16_t candidate : stringTableLanguages(language))
+        if (std::find(present.begin(), present.end(), candidate) != present.end()) {
+            status = sys::win32::readResource(module, RT_STRING, name, candidate, block);
+            break;
+        }
+    switch (status) {
     case sys::win32::ResourceStatus::Found: break;
     case sys::win32::ResourceStatus::Empty: return L"";
     default: return fallback;

@@ -5,6 +5,12 @@ namespace ts { namespace sys { namespace win32 {
 
 namespace {
 
+BOOL CALLBACK addLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages)
+{
+    reinterpret_cast<std::vector<uint16_t>*>(languages)->push_back(language);
+    return TRUE;
+}
+
 ResourceStatus load(HMODULE module, HRSRC info, ResourceBytes& out)
 {
     if (!info)
@@ -35,6 +41,13 @@ ResourceStatus readResource(HMODULE module, const wchar_t* type, const wchar_t* 
                             ResourceBytes& out)
 {
     return load(module, FindResourceExW(module, type, name, language), out);
+}
+
+std::vector<uint16_t> resourceLanguages(HMODULE module, const wchar_t* type, const wchar_t* name)
+{
+    std::vector<uint16_t> languages;
+    EnumResourceLanguagesW(module, type, name, addLanguage, reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
 }
 
 bool hasResource(HMODULE module, const wchar_t* type, const wchar_t* name)

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace ts { namespace sys { namespace win32 {
 
@@ -20,6 +22,8 @@ ResourceStatus readResource(HMODULE module, const wchar_t* type, const wchar_t* 
 // The same for exactly `language` (FindResourceExW).
 ResourceStatus readResource(HMODULE module, const wchar_t* type, const wchar_t* name, WORD language,
                             ResourceBytes& out);
+// The languages in which `module` has resource `name` of `type`, in the module's order.
+std::vector<uint16_t> resourceLanguages(HMODULE module, const wchar_t* type, const wchar_t* name);
 // Resource `name` of `type` exists in `module`.
 bool hasResource(HMODULE module, const wchar_t* type, const wchar_t* name);
 

@@ -13,9 +13,8 @@ namespace {
 
 class FileWriteTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_folder = test::makeTempDir(L"filewrite"); }
-    void TearDown() override { test::removeTree(m_folder); }
-    std::wstring m_folder;
+    test::TempFolder m_temp{L"filewrite"};
+    const std::wstring& m_folder = m_temp.path;
 };
 
 TEST_F(FileWriteTest, WritesReplacesAndNamesTheWindowsError)

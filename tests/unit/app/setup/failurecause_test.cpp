@@ -34,9 +34,8 @@ TEST(PayloadFailure, OneLineNamesStepFileResultAndSystemError)
 
 class FailureCauseTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_folder = test::makeTempDir(L"cause"); }
-    void TearDown() override { test::removeTree(m_folder); }
-    std::wstring m_folder;
+    test::TempFolder m_temp{L"cause"};
+    const std::wstring& m_folder = m_temp.path;
 };
 
 TEST_F(FailureCauseTest, ExtractionNamesTheFileAndTheWindowsError)
