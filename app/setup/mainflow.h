@@ -36,6 +36,9 @@ int runSetup(HINSTANCE instance, const char* commandLine);
 
 // "TSS" + four upper-case hexadecimal digits of `number` (0..0xFFFF).
 std::string logCode(const char* prefix, unsigned number);
+// The message for an installer file that verify() could not open: the path, the
+// Windows error number and its text. Such a file was not found modified.
+std::wstring unreadableFileText(const std::wstring& path, uint32_t error, const std::wstring& systemText);
 // Product string 0 cut at its first backslash.
 std::wstring shortProductName(const std::wstring& productName);
 

@@ -53,18 +53,18 @@ Date::Date(const std::string& text) : Date()
         month = boost::lexical_cast<int>(parts[1]);
         year = boost::lexical_cast<int>(parts[2]);
     } catch (const boost::bad_lexical_cast&) {
-        TS_LOG(dateLogger(), 2) << "Date parse error: " << text;
+        TS_LOG(dateLogger(), LogLevel::Error) << "Date parse error: " << text;
         return;
     }
     m_tm.tm_mday = day;
     m_tm.tm_mon = month - 1;
     m_tm.tm_year = year - 1900;
     if (m_tm.tm_mon < 0 || m_tm.tm_mon > 11) {
-        TS_LOG(dateLogger(), 2) << "Invalid month: " << month;
+        TS_LOG(dateLogger(), LogLevel::Error) << "Invalid month: " << month;
         m_tm.tm_mon = 0;
     }
     if (m_tm.tm_mday < 1 || m_tm.tm_mday > daysInMonth(m_tm.tm_mon)) {
-        TS_LOG(dateLogger(), 2) << "Invalid day of month: " << day;
+        TS_LOG(dateLogger(), LogLevel::Error) << "Invalid day of month: " << day;
         m_tm.tm_mday = 1;
     }
 }

@@ -63,6 +63,23 @@ rm "$out/short/properties.txt"
 head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
 bundle "$out/short" "$out/short.exe" >/dev/null
 
+# A signed bundle around an archive whose packed data is damaged.
+product "$out/damaged" "$recorder"
+(cd "$out/damaged/payload" && 7zz a -t7z -m0=lzma2 -mx=7 -bd -bso0 -bsp0 "$out/damaged/payload.7z" .)
+# The packed streams follow the 32-byte start header; the archive's own header is at the end.
+python3 -c 'import sys
+p = sys.argv[1]
+d = bytearray(open(p, "rb").read())
+for i in range(64, 320):
+    d[i] ^= 0x55
+open(p, "wb").write(d)' "$out/damaged/payload.7z"
+bundle "$out/damaged" "$out/damaged.exe" >/dev/null
+
+# A payload without the Core package.
+product "$out/nocore" "$recorder"
+rm "$out/nocore/payload/VELA/TessalineCore.dat" "$out/nocore/payload/VELA/TessalineCore64.dat"
+bundle "$out/nocore" "$out/nocore.exe" >/dev/null
+
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"
 rm "$out/core32only/payload/VELA/TessalineCore64.dat"

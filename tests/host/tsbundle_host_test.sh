@@ -110,7 +110,7 @@ printf 'CoreVersion=7.9.1488\nProductVersion=2.1.40.70000\nProductId=6A2E3C1B-5D
 [ $? = 1 ] || fail "broken folder: not exit 1"
 cat >"$work/expected" <<EOF
 $b/ProductInstaller64.exe: is missing
-$b/payload: folder is missing
+$b/payload: folder is missing (or payload.7z)
 $b/properties.txt: CoreVersion "7.9.1488" is not a version a.b.c.d
 $b/properties.txt: ProductVersion "2.1.40.70000" is not a version a.b.c.d
 $b/properties.txt: ProductId "6A2E3C1B-5D4F-4B8A-9E21-7C3F0A1B2D44" is not a GUID {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}

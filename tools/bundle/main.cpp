@@ -34,7 +34,8 @@ const char* const kUsage =
     "       tsbundle --add-resources <exe> (<type> <id> <language> <file>)...\n"
     "\n"
     "Checks the product folder, packs payload/ with 7-Zip (LZMA2, solid blocks of at most\n"
-    "64 MB), writes the product's resources into a copy of the Setup stub and signs it.\n"
+    "64 MB; a payload.7z in the folder goes in as it is), writes the product's resources\n"
+    "into a copy of the Setup stub and signs it.\n"
     "Every problem of the folder is reported, one line each; nothing is written then.\n"
     "\n"
     "options:\n"
@@ -181,13 +182,18 @@ int build(const Options& options)
 
     TemporaryFile archive{output.parent_path() / (output.filename().u8string() + ".payload.7z")};
     TemporaryFile unsigned_{output.parent_path() / (output.filename().u8string() + ".unsigned")};
-    fs::remove(archive.path);
-    // No times and no attributes, so that the same payload gives the same archive (7-Zip
-    // orders the files by name itself).
-    run({env("TS_7Z", "7zz"), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
-         "-bd", "-bso0", "-bsp0", archive.path.u8string(), "."},
-        options.folder / "payload");
-    putResource(resources, payloadResource(readFile(archive.path)));
+    if (fs::is_regular_file(options.folder / "payload.7z")) {
+        // An archive made elsewhere goes in as it is.
+        putResource(resources, payloadResource(readFile(options.folder / "payload.7z")));
+    } else {
+        fs::remove(archive.path);
+        // No times and no attributes, so that the same payload gives the same archive
+        // (7-Zip orders the files by name itself).
+        run({env("TS_7Z", "7zz"), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
+             "-bd", "-bso0", "-bsp0", archive.path.u8string(), "."},
+            options.folder / "payload");
+        putResource(resources, payloadResource(readFile(archive.path)));
+    }
 
     image.setResources(resources);
     image.setTimestamp(timestamp());

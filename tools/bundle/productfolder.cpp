@@ -329,8 +329,8 @@ std::vector<std::string> checkProductFolder(const fs::path& folder)
     for (const char* name : kRequiredFiles)
         if (!fs::is_regular_file(folder / name, error))
             problems.push_back(display(folder / name) + ": is missing");
-    if (!fs::is_directory(folder / "payload", error))
-        problems.push_back(display(folder / "payload") + ": folder is missing");
+    if (!fs::is_directory(folder / "payload", error) && !fs::is_regular_file(folder / "payload.7z", error))
+        problems.push_back(display(folder / "payload") + ": folder is missing (or payload.7z)");
     if (!fs::exists(folder / "properties.bin", error)) {
         if (!fs::is_regular_file(folder / "properties.txt", error))
             problems.push_back(display(folder / "properties.txt") + ": is missing (or properties.bin)");

@@ -163,7 +163,7 @@ bool DeviceInfo::getProperty(bool wide, DWORD property, std::vector<BYTE>& buffe
               : f->SetupDiGetDeviceRegistryPropertyA(m_set, &data, property, &type, buffer.data(), size, &size);
     if (!ok) {
         DWORD error = GetLastError();
-        TS_LOG(*this, 2) << "Failed to get device registry property. Error: " << toNarrow(windowsErrorText(error));
+        TS_LOG(*this, LogLevel::Error) << "Failed to get device registry property. Error: " << toNarrow(windowsErrorText(error));
         buffer.clear();
         return false;
     }
