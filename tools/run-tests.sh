@@ -4,7 +4,7 @@
 set -u
 build=$1 jobs=${2:-2}
 for p in "$build"/wine/win32 "$build"/wine/win64; do
-    # A session left by the build (resource editing) has no display: end it, so that the
+    # A session left by an earlier run may have no display: end it, so that the
     # tests' session starts its desktop on the X server below.
     WINEPREFIX=$p wineserver -k >/dev/null 2>&1
     WINEPREFIX=$p wineserver -w >/dev/null 2>&1

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # tsbundle_host_test.sh <build-dir>: the host's bundler refuses broken product folders
 # with one line per problem and no output, builds well-formed, reproducible bundles with
-# a correct checksum, and ships the stub without debug information.
+# a correct checksum, the same as its Windows build under Wine, and ships the stub
+# without debug information.
 set -u
 build=$1
+here=$(cd "$(dirname "$0")/../.." && pwd)
 tsbundle=$build/host/tsbundle
 objdump=i686-w64-mingw32-objdump
 work=$(mktemp -d)
@@ -78,6 +80,14 @@ chmod 600 "$work/copy/payload/VELA/TessalineUsb.inf"
 touch -d 2001-02-03 "$work/copy/payload/VELA/sub/nested.txt"
 "$tsbundle" "$work/copy" -o "$work/two/Setup.exe" 2>"$work/err" || fail "copy: exit $?: $(cat "$work/err")"
 cmp -s "$work/one/Setup.exe" "$work/two/Setup.exe" || fail "two builds of the same folder differ"
+
+# The Windows build of the bundler writes the same bytes (a ready archive: no 7-Zip there).
+cp -a "$work/good" "$work/ready"
+(cd "$work/good/payload" && 7zz a -t7z -bd -bso0 -bsp0 "$work/ready/payload.7z" .)
+"$tsbundle" "$work/ready" -o "$work/one/Host.exe" 2>"$work/err" || fail "ready archive: exit $?: $(cat "$work/err")"
+"$here/tools/wine-run.sh" "$build/wine/win32" "$build/bin/tsbundle.exe" "Z:$work/ready" -o "Z:$work/one/Windows.exe" \
+    --stub "Z:$build/unsigned/Setup.exe" >"$work/out" 2>&1 || fail "tsbundle.exe: $(cat "$work/out")"
+cmp -s "$work/one/Host.exe" "$work/one/Windows.exe" || fail "the host and the Windows bundler differ"
 
 # Signed after the resources: still well-formed, checksum correct.
 "$tsbundle" "$work/good" -o "$work/one/Signed.exe" --sign "$build/certs/test.chain.pem" "$build/certs/test.key" \
