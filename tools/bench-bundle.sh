@@ -2,7 +2,7 @@
 # bench-bundle.sh <build-dir>: the bundler's wall time against 7-Zip alone, not a test.
 #
 # Bundles the demo product with the benchmark payload of about 200 MB (bench-payload.sh)
-# and packs the same payload with 7zz and the bundler's settings. Each is run twice; the
+# and packs the same payload with 7zz and the bundler's settings. Each runs RUNS times (2); the
 # faster run counts. Prints both times, their ratio and the stub's size.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,7 +17,7 @@ cp -a "$bench/payload/." "$product/payload/"
 best() { # label command...
     local label=$1 t best=
     shift
-    for _ in 1 2; do
+    for _ in $(seq "${RUNS:-2}"); do
         local start end
         start=$(date +%s.%N)
         "$@"

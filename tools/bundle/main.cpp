@@ -217,8 +217,12 @@ int build(const Options& options)
     fs::path symbols = options.stub;
     symbols.replace_extension(".dbg");
     std::error_code error;
-    if (fs::exists(symbols, error))
-        fs::copy_file(symbols, output.parent_path() / symbols.filename(), fs::copy_options::overwrite_existing);
+    fs::path copy = output.parent_path() / symbols.filename();
+    if (fs::exists(symbols, error) && !fs::equivalent(symbols, copy, error)) {
+        // Removed first: mingw's copy_file does not overwrite.
+        fs::remove(copy);
+        fs::copy_file(symbols, copy);
+    }
     return kBuilt;
 }
 
