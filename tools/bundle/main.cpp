@@ -27,6 +27,11 @@ using namespace ts::bundle;
 namespace {
 
 constexpr int kBuilt = 0, kFolderProblems = 1, kFailed = 2;
+#ifdef _WIN32
+const char* const kSevenZip = "7z"; // 7-Zip's console program on Windows
+#else
+const char* const kSevenZip = "7zz";
+#endif
 
 const char* const kUsage =
     "usage: tsbundle <product-folder> -o <Setup.exe> [options]\n"
@@ -51,8 +56,8 @@ const char* const kUsage =
     "--add-resources adds or replaces resources of an unsigned executable; <type> is a\n"
     "number (6 string table, 10 RCDATA) or a name (\"EXE\"), <language> a decimal LANGID.\n"
     "\n"
-    "Environment: TS_7Z (7-Zip program, default 7zz), TS_OSSLSIGNCODE (default osslsigncode),\n"
-    "SOURCE_DATE_EPOCH (the bundle's PE time stamp, default 0).\n"
+    "Environment: TS_7Z (7-Zip program, default 7zz; 7z on Windows), TS_OSSLSIGNCODE\n"
+    "(default osslsigncode), SOURCE_DATE_EPOCH (the bundle's PE time stamp, default 0).\n"
     "Exit codes: 0 built, 1 the folder has problems, 2 bad usage or a tool failed.\n";
 
 struct Options {
@@ -189,7 +194,7 @@ int build(const Options& options)
         fs::remove(archive.path);
         // No times and no attributes, so that the same payload gives the same archive
         // (7-Zip orders the files by name itself).
-        run({env("TS_7Z", "7zz"), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
+        run({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
              "-bd", "-bso0", "-bsp0", archive.path.u8string(), "."},
             options.folder / "payload");
         putResource(resources, payloadResource(readFile(archive.path)));
