@@ -116,13 +116,17 @@ register_qemu() {
     fi
     # A registration opened its interpreter when it was made (flag F): after an upgrade of
     # the package it still runs the old binary, so it is judged by what really runs.
+    local running
+    running=$(ts_i386_emulator)
     if [ -e "$entry" ] && grep -qx enabled "$entry" && grep -qx "interpreter $ts_qemu_i386" "$entry" &&
-        [ "$(ts_i386_emulator)" = "$want" ]; then
+        [ "$running" = "$want" ]; then
         return
     fi
     if [ -e "$entry" ]; then
+        log "replacing the stale qemu-i386 registration ($(sed -n 's/^interpreter //p' "$entry"), running ${running:-nothing})"
         echo -1 | $SUDO tee "$entry" >/dev/null 2>&1 || fail "removing the stale qemu-i386 registration $entry failed"
     fi
+    log "registering $ts_qemu_i386 for i386 programs with binfmt_misc"
     printf ':qemu-i386:M::%s:%s:%s:FP\n' "$qemu_magic" "$qemu_mask" "$ts_qemu_i386" |
         $SUDO tee "$binfmt/register" >/dev/null 2>&1 ||
         fail "registering $ts_qemu_i386 with binfmt_misc failed (not root?). $no_binfmt_remedy"

@@ -42,8 +42,9 @@ void executeUd2()
 }
 
 // What a null access arrives as. Under qemu-user (TS_EMULATED=1, set by the test scripts
-// where 32-bit code is emulated) the signal context handed to Wine carries no page-fault
-// trap number, and Wine reports a fault with an unknown trap as an illegal instruction.
+// where 32-bit code is emulated) the signal context handed to Wine carries trap number -1
+// instead of the page fault's 14, and Wine reports a fault with an unknown trap as an
+// illegal instruction.
 struct Fault {
     DWORD code;
     const char* text;
