@@ -234,17 +234,22 @@ make_prefix "$build/wine/win32" win32
 make_prefix "$build/wine/win64" win64
 
 # Under the emulator, a program with several threads talking to the Wine server is what
-# breaks first: try one before anything else relies on it.
+# breaks first: try one before anything else relies on it, once per emulator and Wine.
 if [ $emulated = 1 ]; then
-    check=$build/wine/threadcheck.exe
-    run "compiling tools/threadcheck.c" $CC -O2 -static "$here/tools/threadcheck.c" -o "$check"
-    out=$(WINEPREFIX=$build/wine/win32 WINEDEBUG=-all DISPLAY= timeout 300 wine "$check" 2>&1 </dev/null) || true
-    WINEPREFIX=$build/wine/win32 wineserver -k 2>/dev/null || true
-    grep -qx 'threads ok' <<<"${out//$'\r'/}" || {
-        printf '%s\n' "$out" | tail -n 20 >&2
-        fail "a four-thread Windows program failed under $(ts_i386_emulator)"
-    }
-    log "32-bit code runs under emulation ($(ts_i386_emulator)): everything is slower"
+    emulator=$(ts_i386_emulator)
+    stamp=$build/wine/.threadcheck-passed
+    if [ "$(cat "$stamp" 2>/dev/null)" != "$emulator, $(wine --version)" ]; then
+        check=$build/wine/threadcheck.exe
+        run "compiling tools/threadcheck.c" $CC -O2 -static "$here/tools/threadcheck.c" -o "$check"
+        out=$(WINEPREFIX=$build/wine/win32 WINEDEBUG=-all DISPLAY= timeout 300 wine "$check" 2>&1 </dev/null) || true
+        WINEPREFIX=$build/wine/win32 wineserver -k 2>/dev/null || true
+        grep -qx 'threads ok' <<<"${out//$'\r'/}" || {
+            printf '%s\n' "$out" | tail -n 20 >&2
+            fail "a four-thread Windows program failed under $emulator"
+        }
+        echo "$emulator, $(wine --version)" >"$stamp"
+    fi
+    log "32-bit code runs under emulation ($emulator): everything is slower"
 fi
 
 log "ready (deps in $deps, prefixes in $build/wine)"
