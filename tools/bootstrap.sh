@@ -157,7 +157,7 @@ fetch_source() { # package -> prints the unpacked folder
     dir=$(find "$deps/src" -maxdepth 1 -type d -name "$pkg-*" 2>/dev/null | head -1)
     if [ -z "$dir" ]; then
         mkdir -p "$deps/src"
-        (cd "$deps/src" && run "apt-get source $pkg" apt-get source -qq "$pkg") >&2
+        (cd "$deps/src" && run "apt-get source $pkg" apt-get source -qq "$pkg") >&2 || exit 1
         dir=$(find "$deps/src" -maxdepth 1 -type d -name "$pkg-*" | head -1)
         [ -n "$dir" ] || fail "apt-get source $pkg left no $deps/src/$pkg-* folder"
     fi
