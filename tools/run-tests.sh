@@ -41,4 +41,8 @@ if [ -z "${TS_XDISPLAY:-}" ]; then
     fi
     export TS_XDISPLAY=:$n
 fi
-(cd "$build" && ctest --output-on-failure -j "$jobs")
+# Each test's time limit: about five times a native run's longest, three times that under
+# the emulator.
+timeout=600
+[ "$TS_EMULATED" = 1 ] && timeout=1800
+(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout "$timeout")
