@@ -18,6 +18,17 @@ std::wstring sourceDir();
 // A fresh empty folder of the test's own under the temporary folder.
 std::wstring makeTempDir(const std::wstring& hint);
 void removeTree(const std::wstring& path);
+// A fresh folder (makeTempDir) removed with its content when the object goes, also
+// when an assertion ends the test early.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& hint) : path(makeTempDir(hint)) {}
+    ~TempFolder() { removeTree(path); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring path;
+};
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 bool fileExists(const std::wstring& path);
@@ -25,6 +36,8 @@ bool fileExists(const std::wstring& path);
 // match a wildcard pattern ("TSS????.log").
 std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
+// The names in `folder` (ending in a backslash) that match a wildcard pattern.
+std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);
