@@ -36,7 +36,11 @@ if [ -z "${TS_XDISPLAY:-}" ]; then
     n=$(head -n 1 "$xvfb_dir/display" 2>/dev/null)
     if [ -z "$n" ] || ! DISPLAY=:$n xdpyinfo >/dev/null 2>&1; then
         tail -n 20 "$xvfb_dir/log" >&2
-        echo "run-tests: the Xvfb display did not answer within 30 s" >&2
+        if kill -0 "$xvfb_pid" 2>/dev/null; then
+            echo "run-tests: the Xvfb display did not answer within 30 s" >&2
+        else
+            echo "run-tests: Xvfb ended before its display answered" >&2
+        fi
         exit 1
     fi
     export TS_XDISPLAY=:$n
