@@ -2,7 +2,9 @@
 # demo.sh <build-dir> [--bundle-only]: builds the demo product's signed Setup.exe (product/demo) and
 # installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it
 # prints the run log, the full exit code, the registry values the installers wrote
-# and the Windows Installer logs; then a second run, which must end with 15622.
+# and the Windows Installer logs; then a second run, which must end with 15622; then a
+# forced run with its user interface, whose post-install page address a recorder
+# registered for the demo's page scheme receives.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -94,6 +96,20 @@ for arch in win32 win64; do
     out=$(run_setup "$prefix" "run2-$arch.log")
     echo "$out"
     grep -q '^exit code: 15622 ' <<<"$out" || status=1
+    echo "=== $arch: third run (-suppressUpToDateInfo, with its user interface)"
+    record=$demo/page-$arch.txt
+    rm -f "$record"
+    "$here/wine-run.sh" "$prefix" reg add 'HKCR\tessaline-demo\shell\open\command' /ve /f \
+        /d "\"Z:$build/bin/tsrecorder.exe\" \"%1\"" >/dev/null
+    out=$(TS_RECORD_FILE="Z:$record" run_setup "$prefix" "run3-$arch.log" -suppressUpToDateInfo)
+    echo "$out"
+    grep -q '^exit code: 0 ' <<<"$out" || status=1
+    # Setup does not wait for the page's handler; the stand-in driver installers record
+    # their command lines in the same file.
+    for _ in $(seq 50); do grep -qs installcomplete "$record" && break; sleep 0.2; done
+    echo "--- post-install page:"
+    tr -d '\r' <"$record" 2>/dev/null | sed -n 's/^"[^"]*" "\(.*installcomplete.*\)"$/\1/p' | grep . ||
+        { echo "(none)"; status=1; }
     WINEPREFIX=$prefix wineserver -k || true
 done
 [ $status = 0 ] && echo "demo: installed in both prefixes" || echo "demo: FAILED" >&2

@@ -55,10 +55,10 @@ int wmain(int argc, wchar_t** argv)
     std::string folder = ts::tk::gui::resource::toNarrow(argv[bench ? 2 : 1]);
     long lines = wcstol(argv[bench ? 3 : 2], nullptr, 10);
     ts::sys::setSettingsSource(std::make_shared<FolderSettings>(folder));
-    ts::sys::Logger::create("TSLW", 6, 1, false);
+    ts::sys::Logger::create("TSLW", ts::sys::LogLevel::Verbose, 1, false);
     Writer writer("Writer");
     Writer quiet("Quiet");
-    if (quiet.isEnabled(6)) {
+    if (quiet.isEnabled(ts::sys::LogLevel::Verbose)) {
         fprintf(stderr, "the Quiet module should not take VERBOSE lines\n");
         return 1;
     }
@@ -66,7 +66,7 @@ int wmain(int argc, wchar_t** argv)
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     for (long i = 0; i < lines; ++i)
-        TS_LOG(writer, 4) << "line " << i << " of " << lines << ": the quick brown fox jumps over the lazy dog";
+        TS_LOG(writer, ts::sys::LogLevel::Info) << "line " << i << " of " << lines << ": the quick brown fox jumps over the lazy dog";
     QueryPerformanceCounter(&end);
     double written = seconds(start, end);
     if (!bench)
@@ -75,7 +75,7 @@ int wmain(int argc, wchar_t** argv)
     const long disabledLines = 10000000;
     QueryPerformanceCounter(&start);
     for (long i = 0; i < disabledLines; ++i)
-        TS_LOG(quiet, 6) << "never formatted " << i;
+        TS_LOG(quiet, ts::sys::LogLevel::Verbose) << "never formatted " << i;
     QueryPerformanceCounter(&end);
     double disabled = seconds(start, end);
     printf("lines enciphered and written: %ld in %.3f s = %.0f lines/s\n", lines, written, lines / written);

@@ -31,6 +31,7 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 #include "sys/libutils/settingssource.h"
 #include "sys/libutils/win32/debuglocation.h"
 #include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/library.h"
 
 #include <dbghelp.h>
 #include <cstdio>
@@ -139,8 +140,8 @@ void runAtThreadTop(const Logger::Logged& reporter, const std::function<void()>&
         installStructuredExceptionTranslator();
         runTranslated(body);
     } catch (...) {
-        if (reporter.isEnabled(1)) {
-            TS_LOG(reporter, 1) << "Top level exception: " << describeCurrentException();
+        if (reporter.isEnabled(LogLevel::Fatal)) {
+            TS_LOG(reporter, LogLevel::Fatal) << "Top level exception: " << describeCurrentException();
         }
         abort();
     }
@@ -172,7 +173,7 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
         });
     } catch (...) {
         if (reporter) {
-            TS_LOG(*reporter, 2) << "Failed to get minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to get minidump";
         }
         return false;
     }
@@ -180,7 +181,7 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         if (reporter) {
-            TS_LOG(*reporter, 2) << "Failed to open file " << path << " to write minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to open file " << path << " to write minidump";
         }
         return false;
     }
@@ -188,13 +189,15 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
     information.ThreadId = GetCurrentThreadId();
     information.ExceptionPointers = pointers;
     information.ClientPointers = TRUE;
-    bool written = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
-                                     pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
+    // dbghelp is no known DLL: from the system folder, and only when a dump is due.
+    auto writeDump = win32::systemFunction<decltype(&MiniDumpWriteDump)>("dbghelp.dll", "MiniDumpWriteDump");
+    bool written = writeDump && writeDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
+                                          pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
     if (reporter) {
         if (written) {
-            TS_LOG(*reporter, 2) << "Minidump saved in " << path;
+            TS_LOG(*reporter, LogLevel::Error) << "Minidump saved in " << path;
         } else {
-            TS_LOG(*reporter, 2) << "Failed to get minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to get minidump";
         }
     }
     return written;

@@ -452,6 +452,21 @@ bool readInstalledVersion(const wchar_t* subkeyPath, Version& out)
     return parseVersion(text, out);
 }
 
+bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
+                     std::wstring& out)
+{
+    KeyHandle key;
+    if (RegOpenKeyExW(root, subkeyPath.c_str(), 0, KEY_READ | (viewBits & viewMask), key.receive()) != ERROR_SUCCESS)
+        return false;
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    if (readValueData(key.get(), valueName, data, type) != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    out.assign(text, wcsnlen(text, data.size() / sizeof(wchar_t)));
+    return true;
+}
+
 bool readCoreVersion(Version& out)
 {
     return readInstalledVersion(L"SOFTWARE\\Tessaline\\Core", out);

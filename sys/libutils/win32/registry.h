@@ -255,6 +255,12 @@ REGSAM nativeViewFlag();
 // view. False when the key or value is missing or not a version.
 bool readInstalledVersion(const wchar_t* subkeyPath, Version& out);
 bool readCoreVersion(Version& out);
+// REG_SZ value `valueName` of `root`\`subkeyPath`, opened for reading in the view given by
+// `viewBits` (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY); a value that grows while it is read
+// is read again with more room. The text ends at its first NUL. False, `out` unchanged,
+// when the key or value is missing, unreadable or of another type.
+bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
+                     std::wstring& out);
 bool readProductVersion(const wchar_t* product, Version& out);
 
 }}}} // namespace ts::sys::win32::registry
