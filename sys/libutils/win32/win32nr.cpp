@@ -126,6 +126,21 @@ bool getTempPath(std::wstring& out)
     return true;
 }
 
+bool copyFile(const std::wstring& from, const std::wstring& to, bool overwrite)
+{
+    return CopyFileW(from.c_str(), to.c_str(), overwrite ? FALSE : TRUE) != FALSE;
+}
+
+bool setCurrentDirectory(const std::wstring& path)
+{
+    return SetCurrentDirectoryW(path.c_str()) != FALSE;
+}
+
+void writeDebugOutput(const std::wstring& text)
+{
+    OutputDebugStringW(text.c_str());
+}
+
 bool getFullPathName(const std::wstring& path, std::wstring& out)
 {
     std::vector<wchar_t> buffer(1);

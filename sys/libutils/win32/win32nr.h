@@ -43,6 +43,13 @@ bool createTempDirectory(std::wstring& out);
 // the next restart; `out` is its full path. False when it cannot be made.
 bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, std::wstring& out);
 
+// CopyFileW; an existing target is replaced when `overwrite` is set.
+bool copyFile(const std::wstring& from, const std::wstring& to, bool overwrite);
+// The process's current directory; false when `path` cannot be made current.
+bool setCurrentDirectory(const std::wstring& path);
+// One line of text for an attached debugger (OutputDebugStringW).
+void writeDebugOutput(const std::wstring& text);
+
 // Deletes a folder with everything in it. False when the path is at most one
 // character, is not an existing folder, or the deletion fails.
 bool deleteDirectoryTree(const std::wstring& path);
