@@ -42,11 +42,13 @@ stage_product() {
     "$here/sign.sh" "$demo/packages/core64.exe" "$product/payload/VELA/TessalineCore64.dat"
     "$here/sign.sh" "$demo/packages/product32.exe" "$product/ProductInstaller32.exe"
     "$here/sign.sh" "$demo/packages/product64.exe" "$product/ProductInstaller64.exe"
-    # Stand-ins for the driver installer program until the driver packages ship (git keeps
-    # no empty folders, so they are made here).
+    # The driver installer stub stands in for DpInst.exe until the driver packages ship (git
+    # keeps no empty folders, so they are made here); the VELA package gets its signed catalog.
     mkdir -p "$product/payload/DPINST32" "$product/payload/DPINST64"
-    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST32/DpInst.exe"
-    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST64/DpInst.exe"
+    "$here/sign.sh" "$build/bin/tsdpinst.exe" "$product/payload/DPINST32/DpInst.exe"
+    "$here/sign.sh" "$build/bin/tsdpinst.exe" "$product/payload/DPINST64/DpInst.exe"
+    "$here/make-catalog.py" "$demo/packages/tessaline.cat" "$product/payload/VELA"
+    "$here/sign.sh" "$demo/packages/tessaline.cat" "$product/payload/VELA/tessaline.cat"
     rm -rf "$product/installers"
 }
 

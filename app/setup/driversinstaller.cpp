@@ -27,6 +27,24 @@ struct InstallProgress {
     InProgressThread thread;
 };
 
+// Puts the process's current directory back: a driver folder left current would keep
+// the temporary folder from being deleted at the end of the run.
+class CurrentDirectoryKeeper {
+public:
+    CurrentDirectoryKeeper() { m_saved = sys::win32::getCurrentDirectory(m_previous); }
+    ~CurrentDirectoryKeeper()
+    {
+        if (m_saved)
+            sys::win32::setCurrentDirectory(m_previous);
+    }
+    CurrentDirectoryKeeper(const CurrentDirectoryKeeper&) = delete;
+    CurrentDirectoryKeeper& operator=(const CurrentDirectoryKeeper&) = delete;
+
+private:
+    std::wstring m_previous;
+    bool m_saved = false;
+};
+
 } // namespace
 
 Installer::Result MapDpInstExitCode(uint32_t exitCode)
@@ -74,6 +92,7 @@ Installer::Result DriversInstaller::verify()
 Installer::Result DriversInstaller::install()
 {
     InstallProgress progress(m_userInterfaceMode);
+    CurrentDirectoryKeeper currentDirectory;
     bool restart = false;
     if (m_layout.drivers.empty() || !m_layout.installer.valid)
         return NotRun;

@@ -34,7 +34,7 @@ public:
 
     // Copies the driver installer program into each driver folder of the pass and runs it
     // there. A failing "VELA" package ends the pass with Failed; another failing package
-    // only counts. Leaves the current directory at the last driver folder.
+    // only counts. The current directory is put back on return.
     Result install() override;
     Result uninstall() override { return NotRun; }
     // Failed when a driver folder (any pass) has no "*.cat" down to 10 levels, or one

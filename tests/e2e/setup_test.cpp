@@ -37,10 +37,30 @@ std::wstring bundle(const wchar_t* name)
     return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
 }
 
+// One run of the driver installer stub: its working folder, its command line, and
+// whether the progress window was up ("window" or "-").
+struct StubRun {
+    std::wstring folder;
+    std::wstring commandLine;
+    std::wstring window;
+};
+
+std::vector<StubRun> stubRuns(const std::wstring& text)
+{
+    std::vector<StubRun> out;
+    for (const std::wstring& line : lines(text)) {
+        size_t first = line.find(L'\t'), second = line.rfind(L'\t');
+        out.push_back({line.substr(0, first), line.substr(first + 1, second - first - 1), line.substr(second + 1)});
+    }
+    return out;
+}
+
 // One run of a bundle with recording installer programs.
 struct BundleRun {
     uint32_t exitCode = 0xFFFFFFFF;
     std::vector<std::wstring> commandLines;
+    std::vector<std::wstring> installerWindows; // per Core/product run: "window" or "-"
+    std::vector<StubRun> driverRuns;
     std::string runLog;
     std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
     int windowsClosed = 0;
@@ -57,19 +77,26 @@ protected:
     {
         const std::wstring record = m_dir + L"\\record.txt";
         const std::wstring log = m_dir + L"\\run.log";
-        DeleteFileW(record.c_str());
-        DeleteFileW(log.c_str());
+        const std::wstring stubRecord = m_dir + L"\\dpinst.txt";
+        for (const std::wstring& file : {record, record + L".window", log, stubRecord})
+            DeleteFileW(file.c_str());
         CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
         std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
-                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + moreEnvironment;
+                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + L"TS_DPINST_RECORD=" +
+                                   stubRecord + L'\0' + moreEnvironment;
+        // Tests that watch the progress window have the installer programs look for it.
+        if (!m_closeWindows)
+            environment += L"TS_DPINST_WINDOW=" + m_windowTitle + L'\0' + L"TS_RECORD_WINDOW=" + m_windowTitle + L'\0';
         const std::set<std::wstring> before = tempNames(L"TS*.tmp");
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
-                                          (environment + L'\0').c_str(), L"", true);
+                                          (environment + L'\0').c_str(), L"", m_closeWindows);
         BundleRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
         out.windowsClosed = result.windowsClosed;
         out.commandLines = lines(fromUtf8(readFile(record)));
+        out.installerWindows = lines(fromUtf8(readFile(record + L".window")));
+        out.driverRuns = stubRuns(fromUtf8(readFile(stubRecord)));
         out.runLog = readFile(log);
         for (const std::wstring& folder : tempNames(L"TS*.tmp"))
             if (!before.count(folder) && (GetFileAttributesW((tempPath() + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
@@ -80,6 +107,10 @@ protected:
     std::string copied(const wchar_t* name) { return readFile(m_dir + L"\\copies\\" + name); }
 
     std::wstring m_dir;
+    // Windows the run shows are closed unless a test watches the progress window.
+    bool m_closeWindows = true;
+    // The progress window's title: product string 0 of the bundle.
+    std::wstring m_windowTitle = L"Tessaline E2E Test";
 };
 
 // The Setup folder a recorded command line ran from: the quoted program's folder.
@@ -228,6 +259,96 @@ TEST_F(SetupEndToEnd, DriversExtractedIntoARelativeFolder)
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
+// The VELA folder of the payload a stub run was started in.
+bool isVelaFolder(const std::wstring& folder)
+{
+    return folder.size() > 5 && folder.substr(folder.size() - 5) == L"\\VELA";
+}
+
+TEST_F(SetupEndToEnd, StageDriversRunsTheStubInVelaSilently)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_TRUE(r.commandLines.empty()); // neither the Core nor the product installer
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    const StubRun& stub = r.driverRuns[0];
+    EXPECT_TRUE(isVelaFolder(stub.folder)) << narrow(stub.folder);
+    EXPECT_EQ(L"\"" + stub.folder + L"\\DpInst.exe\" /q /se", stub.commandLine);
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, StagedDriverAskingForARestartEndsWith3010)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers -noreboot", L"0", L"TS_DPINST_EXIT=0x40000001\0");
+    EXPECT_EQ(3010u, r.exitCode) << r.runLog;
+    EXPECT_EQ(1u, r.driverRuns.size());
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation completed successfully."));
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation failed."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, FailingStagedDriverFailsTheRun)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0", L"TS_DPINST_EXIT=0x80010000\0");
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    EXPECT_EQ(1u, r.driverRuns.size());
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
+}
+
+TEST_F(SetupEndToEnd, InteractiveStagingShowsItsOwnProgressWindow)
+{
+    m_closeWindows = false; // no message box is expected; the progress window must stay
+    BundleRun r = run(L"recorder", L"-stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    // User-interface mode 3: " /se", and the installer's own progress window is up.
+    EXPECT_EQ(L"\"" + r.driverRuns[0].folder + L"\\DpInst.exe\" /q /se", r.driverRuns[0].commandLine);
+    if (getenv("DISPLAY")) {
+        EXPECT_EQ(L"window", r.driverRuns[0].window);
+    }
+}
+
+TEST_F(SetupEndToEnd, NormalRunSkipsVelaAndHidesTheProgressWindowWhileInstallersRun)
+{
+    m_closeWindows = false;
+    BundleRun r = run(L"recorder", L"-suppressUpToDateInfo");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_TRUE(r.driverRuns.empty()); // the driver pass leaves VELA to the Core installer
+    ASSERT_EQ(2u, r.commandLines.size());
+    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-"}), r.installerWindows);
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, StagingFromAUserFolderWithASpace)
+{
+    const std::wstring temp = m_dir + L"\\Ann Lee";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size());
+    EXPECT_EQ(L"\"" + temp + L"\\TS", r.driverRuns[0].commandLine.substr(0, temp.size() + 4));
+    EXPECT_EQ(L"\\VELA\\DpInst.exe\" /q /se",
+              r.driverRuns[0].commandLine.substr(r.driverRuns[0].commandLine.size() - 24));
+}
+
+TEST_F(SetupEndToEnd, MissingOrUntrustedCatalogStopsBeforeAnythingRuns)
+{
+    for (const wchar_t* bundleName : {L"nocatalog", L"badcatalog"}) {
+        for (const wchar_t* options : {L"-silent", L"-silent -stageDrivers"}) {
+            BundleRun r = run(bundleName, options);
+            EXPECT_EQ(1u, r.exitCode) << narrow(bundleName) << " " << narrow(options);
+            EXPECT_TRUE(r.commandLines.empty());
+            EXPECT_TRUE(r.driverRuns.empty());
+            EXPECT_NE(std::string::npos,
+                      r.runLog.find("ERROR  \tThe software package appears to have been modified. Installation "
+                                    "aborted. Please contact your vendor for assistance."));
+            EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
+            EXPECT_TRUE(r.tempFoldersLeft.empty());
+        }
+    }
+}
+
 // The demo product installs for real; its keys and packages are removed afterwards.
 class DemoProduct : public SetupEndToEnd {
 protected:
@@ -267,6 +388,16 @@ protected:
     static constexpr const wchar_t* kCore = L"SOFTWARE\\Tessaline\\Core";
     static constexpr const wchar_t* kProduct = L"SOFTWARE\\Tessaline\\Products\\Tessaline Graphics";
 };
+
+TEST_F(DemoProduct, StagesItsVelaPackageThroughTheStub)
+{
+    BundleRun r = run(L"demo", L"-silent -stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    EXPECT_TRUE(isVelaFolder(r.driverRuns[0].folder));
+    EXPECT_EQ(L"\"" + r.driverRuns[0].folder + L"\\DpInst.exe\" /q /se", r.driverRuns[0].commandLine);
+    EXPECT_EQ(L"", machineString(kCore, L"Version")); // staging installs no Core software
+}
 
 TEST_F(DemoProduct, InstallsThenIsUpToDate)
 {

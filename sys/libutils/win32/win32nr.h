@@ -47,6 +47,8 @@ bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, 
 bool copyFile(const std::wstring& from, const std::wstring& to, bool overwrite);
 // The process's current directory; false when `path` cannot be made current.
 bool setCurrentDirectory(const std::wstring& path);
+// The process's current directory; false on failure, `out` then unchanged.
+bool getCurrentDirectory(std::wstring& out);
 // One line of text for an attached debugger (OutputDebugStringW).
 void writeDebugOutput(const std::wstring& text);
 

@@ -164,10 +164,10 @@ TEST_F(DriversInstallerTest, FailingOtherPackageOnlyCounts)
     EXPECT_EQ(folderPath(L"ONE"), r[0].folder);
     EXPECT_EQ(folderPath(L"TWO"), r[1].folder);
     EXPECT_EQ(1u, installer.installedCount());
-    // The current directory stays at the last driver folder.
+    // The current directory is put back, so that the temporary folder can be deleted.
     wchar_t current[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, current);
-    EXPECT_EQ(folderPath(L"TWO"), current);
+    EXPECT_STREQ(m_previousDirectory, current);
 }
 
 TEST_F(DriversInstallerTest, MissingInstallerProgramFailsVela)
