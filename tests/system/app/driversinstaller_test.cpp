@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
@@ -23,6 +26,64 @@ std::wstring e2eData(const std::wstring& name)
 std::wstring goodCatalog() { return e2eData(L"recorder\\payload\\VELA\\sub\\tessaline.cat"); }
 std::wstring damagedSignatureCatalog() { return e2eData(L"badcatalog\\payload\\VELA\\sub\\tessaline.cat"); }
 std::wstring changedListCatalog() { return e2eData(L"listchanged.cat"); }
+
+// Collects this process's debugger output as a debug monitor does (the DBWIN_BUFFER
+// shared section and its two events), for the life of the object.
+class DebugOutputCapture {
+public:
+    DebugOutputCapture()
+        : m_bufferReady(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
+          m_dataReady(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
+          m_section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
+          m_view(m_section ? MapViewOfFile(m_section, FILE_MAP_READ, 0, 0, 4096) : nullptr)
+    {
+        if (m_view)
+            m_reader = std::thread([this] { read(); });
+    }
+    ~DebugOutputCapture()
+    {
+        m_stop = true;
+        if (m_reader.joinable())
+            m_reader.join();
+        if (m_view)
+            UnmapViewOfFile(m_view);
+        for (HANDLE handle : {m_section, m_dataReady, m_bufferReady})
+            if (handle)
+                CloseHandle(handle);
+    }
+    bool ready() const { return m_view != nullptr; }
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_lines;
+    }
+
+private:
+    void read()
+    {
+        const DWORD self = GetCurrentProcessId();
+        SetEvent(m_bufferReady);
+        while (!m_stop) {
+            if (WaitForSingleObject(m_dataReady, 50) != WAIT_OBJECT_0)
+                continue;
+            const char* data = static_cast<const char*>(m_view);
+            if (*reinterpret_cast<const DWORD*>(data) == self) {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_lines.emplace_back(data + sizeof(DWORD), strnlen(data + sizeof(DWORD), 4096 - sizeof(DWORD)));
+            }
+            SetEvent(m_bufferReady);
+        }
+    }
+
+    HANDLE m_bufferReady;
+    HANDLE m_dataReady;
+    HANDLE m_section;
+    void* m_view;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
+    std::thread m_reader;
+};
 
 struct StubRun {
     std::wstring folder;
@@ -109,6 +170,26 @@ TEST_F(DriversInstallerTest, StagingPassRunsTheStubInVelaWithQuotedPath)
     EXPECT_EQ(L"\"" + folderPath(L"VELA") + L"\\DpInst.exe\" /q /se", r[0].commandLine);
     EXPECT_EQ(1u, installer.installedCount());
     EXPECT_EQ(0u, installer.skippedCount());
+}
+
+TEST_F(DriversInstallerTest, ProgressGoesToTheDebuggerOutput)
+{
+    driverFolder(L"ONE", goodCatalog());
+    driverFolder(L"TWO", goodCatalog());
+    SetEnvironmentVariableW(L"TS_DPINST_EXIT_ONE", L"0x80000000");
+    SetEnvironmentVariableW(L"TS_DPINST_EXIT_TWO", L"0x40000000");
+    DebugOutputCapture capture;
+    ASSERT_TRUE(capture.ready());
+    DriversInstaller installer(m_folder, layout({L"ONE", L"TWO"}), 2, 2);
+    EXPECT_EQ(Installer::Failed, installer.install());
+    // The monitor may still be reading the last line.
+    for (int i = 0; i < 500 && capture.lines().size() < 6; ++i)
+        Sleep(10);
+    const std::string one = test::narrow(folderPath(L"ONE")), two = test::narrow(folderPath(L"TWO"));
+    EXPECT_EQ((std::vector<std::string>{"Launching: \"" + one + "\\DpInst.exe\" /q", "Driver installation failed.",
+                                        "Launching: \"" + two + "\\DpInst.exe\" /q", "Driver requires a reboot.",
+                                        "Driver installed successfully.", "Driver installer returns failure."}),
+              capture.lines());
 }
 
 TEST_F(DriversInstallerTest, DriverPassSkipsVela)
