@@ -1,6 +1,7 @@
 // tsprogress <out.bmp>: shows Setup's progress window (this program carries Setup's
-// resources), waits until it is painted, and saves the screen area of the window as a
-// 24-bit BMP file. tools/snap-progress.sh turns it into a PNG.
+// resources), waits until it is painted, and saves the screen area of its client part as a
+// 24-bit BMP file (without a window manager, as under Xvfb, nobody draws the caption).
+// tools/snap-progress.sh turns it into a PNG.
 #include "app/setup/inprogressthread.h"
 
 #include <windows.h>
@@ -20,15 +21,17 @@ int wmain(int argc, wchar_t** argv)
     if (!dialog)
         return 1;
     Sleep(1500); // the marquee and the text are painted
-    RECT r;
-    GetWindowRect(dialog, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
+    RECT client;
+    GetClientRect(dialog, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(dialog, &origin);
+    const int width = client.right, height = client.bottom;
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
     SelectObject(memory, previous);
 
     BITMAPINFOHEADER header = {};
