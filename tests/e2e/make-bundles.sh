@@ -77,6 +77,11 @@ mv "$out/bad.cat" "$out/badcatalog/payload/VELA/sub/tessaline.cat"
 # A signed catalog whose list of hashes was changed after signing (the system tests).
 "$tools/make-catalog.py" --damage-list "$out/recorder/payload/VELA/sub/tessaline.cat" "$out/listchanged.cat"
 
+# A payload with the 32-bit Core package only: no staging, no driver extraction.
+product "$out/core32only" "$recorder"
+rm "$out/core32only/payload/VELA/TessalineCore64.dat"
+"$tools/make-bundle.sh" "$out/core32only" "$out/core32only.exe" >/dev/null
+
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
 touch "$out/.done"
