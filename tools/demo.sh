@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # demo.sh <build-dir> [--bundle-only]: builds the demo product's signed Setup.exe (product/demo) and
-# installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it
-# prints the run log, the full exit code, the registry values the installers wrote
+# installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it first
+# stages the drivers (the driver installer stub's record shows the VELA folder and its
+# command line), then prints the run log, the full exit code, the registry values the installers wrote
 # and the Windows Installer logs; then a second run, which must end with 15622.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -79,6 +80,14 @@ for arch in win32 win64; do
     echo "=== $arch: fresh prefix"
     fresh_prefix "$prefix" "$arch"
     WINEPREFIX=$prefix wineserver -p 60 || true
+    echo "=== $arch: staging the drivers (-silent -stageDrivers)"
+    record=$demo/dpinst-$arch.txt
+    rm -f "$record"
+    out=$(TS_DPINST_RECORD="Z:$record" run_setup "$prefix" "run0-$arch.log" -silent -stageDrivers)
+    echo "$out"
+    echo "--- driver installer stub (folder, command line):"
+    tr -d '\r' <"$record" 2>/dev/null | cut -f1,2 || echo "(did not run)"
+    grep -q '^exit code: 0 ' <<<"$out" && grep -q 'VELA.DpInst.exe" /q /se' "$record" 2>/dev/null || status=1
     echo "=== $arch: first run (-silent)"
     out=$(run_setup "$prefix" "run1-$arch.log" -silent)
     echo "$out"
