@@ -299,7 +299,8 @@ TEST_F(SetupEndToEnd, StageDriversRunsTheStubInVelaSilently)
 
 TEST_F(SetupEndToEnd, StagedDriverAskingForARestartEndsWith3010)
 {
-    BundleRun r = run(L"recorder", L"-silent -stageDrivers -noreboot", L"0", L"TS_DPINST_EXIT=0x40000001\0");
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers -noreboot", L"0",
+                      std::wstring(L"TS_DPINST_EXIT=0x40000001") + L'\0');
     EXPECT_EQ(3010u, r.exitCode) << r.runLog;
     EXPECT_EQ(1u, r.driverRuns.size());
     EXPECT_EQ(std::string::npos, r.runLog.find("Installation completed successfully."));
@@ -309,7 +310,8 @@ TEST_F(SetupEndToEnd, StagedDriverAskingForARestartEndsWith3010)
 
 TEST_F(SetupEndToEnd, FailingStagedDriverFailsTheRun)
 {
-    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0", L"TS_DPINST_EXIT=0x80010000\0");
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0",
+                      std::wstring(L"TS_DPINST_EXIT=0x80010000") + L'\0');
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     EXPECT_EQ(1u, r.driverRuns.size());
     EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
