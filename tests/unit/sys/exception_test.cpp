@@ -68,16 +68,9 @@ DWORD WINAPI crashingThread(void*)
     return 0;
 }
 
-// Runs this program again for one child case; returns its exit code and log folder.
 uint32_t runChild(const std::string& childCase, std::wstring& dir)
 {
-    dir = ts::test::makeTempDir(L"child");
-    std::wstring environment = L"TS_CHILD=" + ts::tk::gui::resource::toWide(childCase) + L'\0' + L"TS_CHILD_DIR=" +
-                               dir + L'\0';
-    ts::test::ProcessResult result = ts::test::runProcess(
-        L"\"" + ts::test::selfPath() + L"\" --gtest_filter=ChildProcess.Run", 60000, environment.c_str());
-    EXPECT_TRUE(result.started);
-    return result.exitCode;
+    return ts::test::runChildCase("ChildProcess.Run", childCase, dir);
 }
 
 } // namespace
