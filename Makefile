@@ -2,6 +2,8 @@
 # make test: set up, build, run every test.
 BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
+# Where the bootstrap builds the dependency sources; CMake links from the same place.
+export TS_DEPS ?= /var/cache/tessaline-deps
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 
 .PHONY: all bootstrap bootstrap-tools build test demo clean
@@ -12,7 +14,7 @@ bootstrap:
 	@tools/bootstrap.sh $(BUILD)
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTS_DEPS=$(TS_DEPS) >/dev/null
 
 # Building runs no Windows program: the Wine prefixes come with the tests and the demo.
 build: bootstrap-tools $(BUILD)/CMakeCache.txt

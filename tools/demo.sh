@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # demo.sh <build-dir> [--bundle-only]: builds the demo product's signed Setup.exe (product/demo) and
-# installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it
-# prints the run log, the full exit code, the registry values the installers wrote
-# and the Windows Installer logs; then a second run, which must end with 15622; then a
-# forced run with its user interface, whose post-install page address a recorder
-# registered for the demo's page scheme receives.
+# installs it under Wine in a fresh 32-bit and a fresh 64-bit prefix. For each it first
+# stages the drivers (the driver installer stub's record shows the VELA folder and its
+# command line), then prints the run log, the full exit code, the registry values the
+# installers wrote and the Windows Installer logs; then a second run, which must end
+# with 15622; then a forced run with its user interface, whose post-install page address
+# a recorder registered for the demo's page scheme receives.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -43,11 +44,13 @@ stage_product() {
     "$here/sign.sh" "$demo/packages/core64.exe" "$product/payload/VELA/TessalineCore64.dat"
     "$here/sign.sh" "$demo/packages/product32.exe" "$product/ProductInstaller32.exe"
     "$here/sign.sh" "$demo/packages/product64.exe" "$product/ProductInstaller64.exe"
-    # Stand-ins for the driver installer program until the driver packages ship (git keeps
-    # no empty folders, so they are made here).
+    # The driver installer stub stands in for DpInst.exe until the driver packages ship (git
+    # keeps no empty folders, so they are made here); the VELA package gets its signed catalog.
     mkdir -p "$product/payload/DPINST32" "$product/payload/DPINST64"
-    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST32/DpInst.exe"
-    "$here/sign.sh" "$build/bin/tsrecorder.exe" "$product/payload/DPINST64/DpInst.exe"
+    "$here/sign.sh" "$build/bin/tsdpinst.exe" "$product/payload/DPINST32/DpInst.exe"
+    "$here/sign.sh" "$build/bin/tsdpinst.exe" "$product/payload/DPINST64/DpInst.exe"
+    "$here/make-catalog.py" "$demo/packages/tessaline.cat" "$product/payload/VELA"
+    "$here/sign.sh" "$demo/packages/tessaline.cat" "$product/payload/VELA/tessaline.cat"
     rm -rf "$product/installers"
 }
 
@@ -81,6 +84,14 @@ for arch in win32 win64; do
     echo "=== $arch: fresh prefix"
     fresh_prefix "$prefix" "$arch"
     WINEPREFIX=$prefix wineserver -p 60 || true
+    echo "=== $arch: staging the drivers (-silent -stageDrivers)"
+    record=$demo/dpinst-$arch.txt
+    rm -f "$record"
+    out=$(TS_DPINST_RECORD="Z:$record" run_setup "$prefix" "run0-$arch.log" -silent -stageDrivers)
+    echo "$out"
+    echo "--- driver installer stub (folder, command line):"
+    tr -d '\r' <"$record" 2>/dev/null | cut -f1,2 || echo "(did not run)"
+    grep -q '^exit code: 0 ' <<<"$out" && grep -q 'VELA.DpInst.exe" /q /se' "$record" 2>/dev/null || status=1
     echo "=== $arch: first run (-silent)"
     out=$(run_setup "$prefix" "run1-$arch.log" -silent)
     echo "$out"

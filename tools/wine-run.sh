@@ -5,6 +5,12 @@
 set -u
 prefix=$1; shift
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Tests expect what the i386 emulator delivers where 32-bit code runs under one.
+if [ -z "${TS_EMULATED:-}" ]; then
+    . "$(dirname "$0")/i386-emulation.sh"
+    TS_EMULATED=$(ts_i386_emulated)
+fi
+export TS_EMULATED
 # Message boxes need an X display: the test runner's Xvfb when there is one. Without
 # a display they fail at once, so nothing can wait for a click.
 unset WAYLAND_DISPLAY

@@ -140,7 +140,8 @@ ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstrin
     : m_programPath(std::move(programPath)),
       m_arguments(std::move(arguments)),
       m_productCodeKey(std::move(productCodeKey)),
-      m_productCodeValue(std::move(productCodeValue))
+      m_productCodeValue(std::move(productCodeValue)),
+      m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe"))
 {
 }
 
@@ -155,9 +156,10 @@ Installer::Result ApplicationInstaller::uninstall()
     std::wstring productCode;
     if (!readProductCode(m_productCodeKey, m_productCodeValue, productCode))
         return Failed;
-    // The command text is fixed, with msiexec unquoted.
+    // The command text is fixed, with msiexec unquoted; the program itself is named by
+    // its full path, so that no msiexec.exe beside Setup runs elevated.
     DWORD exitCode = 0;
-    bool started = sys::win32::runProcess(L"msiexec /qr /x " + productCode, exitCode);
+    bool started = sys::win32::runProcess(L"msiexec /qr /x " + productCode, exitCode, m_uninstallProgram);
     return mapInstallerExitCode(started, exitCode);
 }
 

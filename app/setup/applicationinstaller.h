@@ -54,10 +54,14 @@ public:
 
     // Runs the program (as an ".exe" copy when it has another extension) and waits.
     Result install() override;
-    // "msiexec /qr /x <product code>"; Failed when the code cannot be read.
+    // "msiexec /qr /x <product code>", run from the system folder (or the program set
+    // with setUninstallProgram); Failed when the code cannot be read.
     Result uninstall() override;
     // Succeeded when the program is an executable signed by the maker.
     Result verify() override;
+    // The program that runs the uninstall command text; tests put a recorder here.
+    void setUninstallProgram(std::wstring program) { m_uninstallProgram = std::move(program); }
+    const std::wstring& uninstallProgram() const { return m_uninstallProgram; }
 
     const std::wstring& programPath() const { return m_programPath; }
     const std::wstring& arguments() const { return m_arguments; }
@@ -67,6 +71,7 @@ private:
     std::wstring m_arguments;
     std::wstring m_productCodeKey;
     std::wstring m_productCodeValue;
+    std::wstring m_uninstallProgram;
 };
 
 // The Core installer from the payload in `folder` (or resources "EXE" 5/6), with the

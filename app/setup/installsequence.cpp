@@ -50,7 +50,8 @@ int runInstallSequence(IInstallerFactory& factory, const InstallSettings& settin
     if (driver == Installer::RebootRequired)
         restartRequired = true;
     Installer::Result product = slots.product->install();
-    return driver == Installer::Failed || product == Installer::Failed ? 1 : 0;
+    // A failed staging pass fails the run too: with stageDrivers it is the run's only work.
+    return staging == Installer::Failed || driver == Installer::Failed || product == Installer::Failed ? 1 : 0;
 }
 
 }}} // namespace ts::app::setupInstall

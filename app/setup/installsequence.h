@@ -18,8 +18,9 @@ public:
 
 enum : uint32_t { StagingPass = 1, InstallingPass = 2 };
 
-// Runs the sequence; returns 0 on success, 1 on failure. restartRequired is set only
-// by the two driver slots.
+// Runs the sequence; returns 0 on success, 1 when the staging, driver or product slot
+// failed (or an installer was refused). restartRequired is set only by the two driver
+// slots.
 int runInstallSequence(IInstallerFactory& factory, const InstallSettings& settings, bool& restartRequired);
 
 }}} // namespace ts::app::setupInstall

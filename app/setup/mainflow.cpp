@@ -151,7 +151,7 @@ public:
     }
     std::unique_ptr<Installer> createDrivers(uint32_t passMask) override
     {
-        return verified(makeDriversInstaller(m_folder, m_module, m_settings, passMask));
+        return createDriversInstaller(m_folder, m_module, m_settings, passMask, [this] { m_messenger.modified(); });
     }
     std::unique_ptr<Installer> createProduct() override
     {

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # make-bundles.sh <build-dir>: the Setup bundles of the end-to-end tests, in
 # <build-dir>/testdata/e2e. Their installer programs are signed copies of tsrecorder,
-# which records its command line; "demo" is the demo product's bundle. "recorder" opens
-# its post-install page on the scheme tessaline-e2e; "pageno" has product string 6 "yes",
-# which is not "Yes", and so opens none.
+# which records its command line, and their driver installer programs signed copies of
+# the stub tsdpinst; each driver folder has a signed catalog. "demo" is the demo
+# product's bundle. "recorder" opens its post-install page on the scheme tessaline-e2e;
+# "pageno" has product string 6 "yes", which is not "Yes", and so opens none.
+# "nocatalog" and "badcatalog" carry a VELA folder without a catalog and with one whose
+# signature was damaged.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
@@ -14,6 +17,14 @@ rm -rf "$out" && mkdir -p "$out"
 
 recorder=$out/recorder-signed.exe
 "$tools/sign.sh" "$build/bin/tsrecorder.exe" "$recorder"
+dpinst=$out/dpinst-signed.exe
+"$tools/sign.sh" "$build/bin/tsdpinst.exe" "$dpinst"
+
+catalog() { # folder out.cat
+    "$tools/make-catalog.py" "$2.unsigned" "$1"
+    "$tools/sign.sh" "$2.unsigned" "$2"
+    rm "$2.unsigned"
+}
 
 bundle() { # product-folder out.exe
     "$build/host/tsbundle" "$1" -o "$2" --sign "$TS_CERTS/test.chain.pem" "$TS_CERTS/test.key"
@@ -41,8 +52,9 @@ TXT
     printf 'driver\r\n' >"$dir/payload/VELA/tessaline.sys"
     printf '<dpinst/>\r\n' >"$dir/payload/VELA/DPInst.xml"
     printf 'nested\r\n' >"$dir/payload/VELA/sub/nested.txt"
-    cp "$recorder" "$dir/payload/DPINST32/DpInst.exe"
-    cp "$recorder" "$dir/payload/DPINST64/DpInst.exe"
+    cp "$dpinst" "$dir/payload/DPINST32/DpInst.exe"
+    cp "$dpinst" "$dir/payload/DPINST64/DpInst.exe"
+    catalog "$dir/payload/VELA" "$dir/payload/VELA/sub/tessaline.cat"
     cp "$recorder" "$dir/ProductInstaller32.exe"
     cp "$recorder" "$dir/ProductInstaller64.exe"
     printf 'REGEDIT4\r\n[branding]\r\n' >"$dir/branding.dat"
@@ -79,6 +91,18 @@ bundle "$out/damaged" "$out/damaged.exe" >/dev/null
 product "$out/nocore" "$recorder"
 rm "$out/nocore/payload/VELA/TessalineCore.dat" "$out/nocore/payload/VELA/TessalineCore64.dat"
 bundle "$out/nocore" "$out/nocore.exe" >/dev/null
+
+product "$out/nocatalog" "$recorder"
+rm "$out/nocatalog/payload/VELA/sub/tessaline.cat"
+bundle "$out/nocatalog" "$out/nocatalog.exe" >/dev/null
+
+product "$out/badcatalog" "$recorder"
+"$tools/make-catalog.py" --damage-signature "$out/badcatalog/payload/VELA/sub/tessaline.cat" "$out/bad.cat"
+mv "$out/bad.cat" "$out/badcatalog/payload/VELA/sub/tessaline.cat"
+bundle "$out/badcatalog" "$out/badcatalog.exe" >/dev/null
+
+# A signed catalog whose list of hashes was changed after signing (the system tests).
+"$tools/make-catalog.py" --damage-list "$out/recorder/payload/VELA/sub/tessaline.cat" "$out/listchanged.cat"
 
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"

@@ -6,6 +6,8 @@
 #include "sys/libutils/win32/osinfo.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <windows.h>
 #include <cstdlib>
 #include <memory>
@@ -40,11 +42,31 @@ std::wstring bundle(const wchar_t* name)
     return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
 }
 
+// One run of the driver installer stub: its working folder, its command line, and
+// whether the progress window was up ("window" or "-").
+struct StubRun {
+    std::wstring folder;
+    std::wstring commandLine;
+    std::wstring window;
+};
+
+std::vector<StubRun> stubRuns(const std::wstring& text)
+{
+    std::vector<StubRun> out;
+    for (const std::wstring& line : lines(text)) {
+        size_t first = line.find(L'\t'), second = line.rfind(L'\t');
+        out.push_back({line.substr(0, first), line.substr(first + 1, second - first - 1), line.substr(second + 1)});
+    }
+    return out;
+}
+
 // One run of a bundle with recording installer programs.
 struct BundleRun {
     uint32_t exitCode = 0xFFFFFFFF;
-    std::vector<std::wstring> commandLines; // of the installer programs
-    std::vector<std::wstring> pages;        // the addresses opened
+    std::vector<std::wstring> commandLines;     // of the installer programs
+    std::vector<std::wstring> pages;            // the addresses opened
+    std::vector<std::wstring> installerWindows; // per Core/product run: "window" or "-"
+    std::vector<StubRun> driverRuns;
     std::string runLog;
     std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
     int windowsClosed = 0;
@@ -62,8 +84,9 @@ protected:
             m_pages.reset(new UrlSchemeRecorder(pageScheme(), m_dir));
         const std::wstring record = m_dir + L"\\record.txt";
         const std::wstring log = m_dir + L"\\run.log";
-        DeleteFileW(record.c_str());
-        DeleteFileW(log.c_str());
+        const std::wstring stubRecord = m_dir + L"\\dpinst.txt";
+        for (const std::wstring& file : {record, record + L".window", log, stubRecord})
+            DeleteFileW(file.c_str());
         CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
         // Setup gets a temporary folder of its own, so that folders other test programs
         // make meanwhile in the shared one are not taken for Setup's leftovers. A TMP
@@ -72,11 +95,15 @@ protected:
         CreateDirectoryW(temp.c_str(), nullptr);
         std::wstring environment = moreEnvironment + L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0' +
                                    L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
-                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0';
+                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + L"TS_DPINST_RECORD=" + stubRecord +
+                                   L'\0';
+        // Tests that watch the progress window have the installer programs look for it.
+        if (!m_closeWindows)
+            environment += L"TS_DPINST_WINDOW=" + m_windowTitle + L'\0' + L"TS_RECORD_WINDOW=" + m_windowTitle + L'\0';
         const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
-                                          (environment + L'\0').c_str(), L"", true);
+                                          (environment + L'\0').c_str(), L"", m_closeWindows);
         BundleRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
         out.windowsClosed = result.windowsClosed;
@@ -85,6 +112,8 @@ protected:
             if (!m_pages->isRecorderLine(line))
                 out.commandLines.push_back(line);
         out.pages = m_pages->addresses(lines(fromUtf8(readFile(record))));
+        out.installerWindows = lines(fromUtf8(readFile(record + L".window")));
+        out.driverRuns = stubRuns(fromUtf8(readFile(stubRecord)));
         out.runLog = readFile(log);
         for (const std::wstring& folder : namesIn(temp, L"TS*.tmp"))
             if (!before.count(folder) && (GetFileAttributesW((temp + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
@@ -98,11 +127,14 @@ protected:
     // backslash: the caller's TMP, else the test's own.
     std::wstring temporaryFolderOf(const std::wstring& moreEnvironment) const
     {
-        for (size_t at = 0; at < moreEnvironment.size(); at = moreEnvironment.find(L'\0', at) + 1) {
-            if (moreEnvironment.compare(at, 4, L"TMP=") == 0) {
-                std::wstring folder = moreEnvironment.substr(at + 4, moreEnvironment.find(L'\0', at) - at - 4);
+        size_t at = 0;
+        while (at < moreEnvironment.size()) {
+            const size_t end = std::min(moreEnvironment.find(L'\0', at), moreEnvironment.size());
+            if (moreEnvironment.compare(at, 4, L"TMP=") == 0 && end > at + 4) {
+                std::wstring folder = moreEnvironment.substr(at + 4, end - at - 4);
                 return folder.back() == L'\\' ? folder : folder + L'\\';
             }
+            at = end + 1;
         }
         return tempFolder();
     }
@@ -112,6 +144,10 @@ protected:
     const std::wstring& m_dir = m_temp.path;
     // Registered on the first run; gone before the folder that holds its program.
     std::unique_ptr<UrlSchemeRecorder> m_pages;
+    // Windows the run shows are closed unless a test watches the progress window.
+    bool m_closeWindows = true;
+    // The progress window's title: product string 0 of the bundle.
+    std::wstring m_windowTitle = L"Tessaline E2E Test";
 };
 
 const std::wstring kE2ePage = L"tessaline-e2e://e2e.tessaline.com/support/installcomplete.php";
@@ -262,6 +298,99 @@ TEST_F(SetupEndToEnd, DriversExtractedIntoARelativeFolder)
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
+// The VELA folder of the payload a stub run was started in.
+bool isVelaFolder(const std::wstring& folder)
+{
+    return folder.size() > 5 && folder.substr(folder.size() - 5) == L"\\VELA";
+}
+
+TEST_F(SetupEndToEnd, StageDriversRunsTheStubInVelaSilently)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_TRUE(r.commandLines.empty()); // neither the Core nor the product installer
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    const StubRun& stub = r.driverRuns[0];
+    EXPECT_TRUE(isVelaFolder(stub.folder)) << narrow(stub.folder);
+    EXPECT_EQ(L"\"" + stub.folder + L"\\DpInst.exe\" /q /se", stub.commandLine);
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, StagedDriverAskingForARestartEndsWith3010)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers -noreboot", L"0",
+                      std::wstring(L"TS_DPINST_EXIT=0x40000001") + L'\0');
+    EXPECT_EQ(3010u, r.exitCode) << r.runLog;
+    EXPECT_EQ(1u, r.driverRuns.size());
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation completed successfully."));
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation failed."));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, FailingStagedDriverFailsTheRun)
+{
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0",
+                      std::wstring(L"TS_DPINST_EXIT=0x80010000") + L'\0');
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    EXPECT_EQ(1u, r.driverRuns.size());
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
+}
+
+TEST_F(SetupEndToEnd, InteractiveStagingShowsItsOwnProgressWindow)
+{
+    m_closeWindows = false; // no message box is expected; the progress window must stay
+    BundleRun r = run(L"recorder", L"-stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    // User-interface mode 3: " /se", and the installer's own progress window is up.
+    EXPECT_EQ(L"\"" + r.driverRuns[0].folder + L"\\DpInst.exe\" /q /se", r.driverRuns[0].commandLine);
+    if (getenv("DISPLAY")) {
+        EXPECT_EQ(L"window", r.driverRuns[0].window);
+    }
+}
+
+TEST_F(SetupEndToEnd, NormalRunSkipsVelaAndHidesTheProgressWindowWhileInstallersRun)
+{
+    m_closeWindows = false;
+    BundleRun r = run(L"recorder", L"-suppressUpToDateInfo");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_TRUE(r.driverRuns.empty()); // the driver pass leaves VELA to the Core installer
+    ASSERT_EQ(2u, r.commandLines.size());
+    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-"}), r.installerWindows);
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(SetupEndToEnd, StagingFromAUserFolderWithASpace)
+{
+    const std::wstring temp = m_dir + L"\\Ann Lee";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size());
+    EXPECT_EQ(L"\"" + temp + L"\\TS", r.driverRuns[0].commandLine.substr(0, temp.size() + 4));
+    EXPECT_EQ(L"\\VELA\\DpInst.exe\" /q /se",
+              r.driverRuns[0].commandLine.substr(r.driverRuns[0].commandLine.size() - 24));
+}
+
+TEST_F(SetupEndToEnd, MissingOrUntrustedCatalogStopsBeforeAnythingRuns)
+{
+    for (const wchar_t* bundleName : {L"nocatalog", L"badcatalog"}) {
+        for (const wchar_t* options : {L"-silent", L"-silent -stageDrivers"}) {
+            BundleRun r = run(bundleName, options);
+            EXPECT_EQ(1u, r.exitCode) << narrow(bundleName) << " " << narrow(options);
+            EXPECT_TRUE(r.commandLines.empty());
+            EXPECT_TRUE(r.driverRuns.empty());
+            EXPECT_NE(std::string::npos,
+                      r.runLog.find("ERROR  \tThe software package appears to have been modified. Installation "
+                                    "aborted. Please contact your vendor for assistance."));
+            EXPECT_NE(std::string::npos, r.runLog.find("Installation failed."));
+            EXPECT_TRUE(r.tempFoldersLeft.empty());
+        }
+    }
+}
+
+
 TEST_F(SetupEndToEnd, PayloadWithoutThe64BitCorePackageCannotStageOrExtractDrivers)
 {
     const char* const error = "ERROR  \tUSB driver does not embed Core installer. Unable to stage drivers.";
@@ -369,6 +498,16 @@ protected:
     static constexpr const wchar_t* kCore = L"SOFTWARE\\Tessaline\\Core";
     static constexpr const wchar_t* kProduct = L"SOFTWARE\\Tessaline\\Products\\Tessaline Graphics";
 };
+
+TEST_F(DemoProduct, StagesItsVelaPackageThroughTheStub)
+{
+    BundleRun r = run(L"demo", L"-silent -stageDrivers");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+    EXPECT_TRUE(isVelaFolder(r.driverRuns[0].folder));
+    EXPECT_EQ(L"\"" + r.driverRuns[0].folder + L"\\DpInst.exe\" /q /se", r.driverRuns[0].commandLine);
+    EXPECT_EQ(L"", machineString(kCore, L"Version")); // staging installs no Core software
+}
 
 TEST_F(DemoProduct, InstallsThenIsUpToDate)
 {

@@ -41,6 +41,12 @@ std::wstring envPath(const char* name)
 std::wstring buildDir() { return envPath("TS_BUILD"); }
 std::wstring sourceDir() { return envPath("TS_SOURCE"); }
 
+bool runningUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 std::wstring makeTempDir(const std::wstring& hint)
 {
     wchar_t temp[MAX_PATH];

@@ -42,6 +42,9 @@ std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* patter
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);
 
+// True when this program runs under Wine (ntdll exports wine_get_version).
+bool runningUnderWine();
+
 struct ProcessResult {
     bool started = false;
     bool timedOut = false;

@@ -2,11 +2,14 @@
 // full command line (one UTF-8 line) to the file named by TS_RECORD_FILE and exits
 // with the code in TS_RECORD_EXIT (default 0). With TS_RECORD_COPY naming a folder,
 // every argument NAME="path" whose path is a file is copied there as NAME, so a test
-// can read the files it was handed after they are gone.
+// can read the files it was handed after they are gone. With TS_RECORD_WINDOW naming a
+// dialog title, it also appends "window" (such a dialog is visible) or "-" as one line to
+// TS_RECORD_FILE + ".window".
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <cstring>
 #include <cwchar>
 
 int wmain(int, wchar_t**)
@@ -23,6 +26,18 @@ int wmain(int, wchar_t**)
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    wchar_t title[256] = L"";
+    if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_WINDOW", title, 256)) {
+        HWND window = FindWindowW(L"#32770", title);
+        const char* seen = window && IsWindowVisible(window) ? "window\r\n" : "-\r\n";
+        HANDLE file = CreateFileW((std::wstring(record) + L".window").c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, seen, static_cast<DWORD>(strlen(seen)), &written, nullptr);
             CloseHandle(file);
         }
     }

@@ -74,15 +74,16 @@ private:
 } // namespace
 
 PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
-                                  DWORD creationFlags)
+                                  DWORD creationFlags, const std::wstring& program)
 {
+    const wchar_t* application = program.empty() ? nullptr : program.c_str();
     Handle token(duplicateOwnToken());
     std::vector<wchar_t> buffer = writableCopy(commandLine);
     PROCESS_INFORMATION info = {};
     resetStartup(startup);
     if (token.get() != INVALID_HANDLE_VALUE && token) {
         LoadedProfile profile(token.get());
-        if (!CreateProcessAsUserW(token.get(), nullptr, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+        if (!CreateProcessAsUserW(token.get(), application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                                   nullptr, &startup, &info)) {
             error = GetLastError();
             buffer = writableCopy(commandLine);
@@ -91,7 +92,7 @@ PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error,
         }
     }
     if (!info.hProcess) {
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &startup,
+        if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &startup,
                             &info)) {
             error = GetLastError();
             info = PROCESS_INFORMATION();
@@ -113,16 +114,25 @@ DWORD startProcess(const std::wstring& commandLine)
     return process ? 0 : error;
 }
 
-bool runProcess(const std::wstring& commandLine, DWORD& exitCode)
+bool runProcess(const std::wstring& commandLine, DWORD& exitCode, const std::wstring& program)
 {
     STARTUPINFOW startup;
-    PROCESS_INFORMATION info = launchProcess(commandLine, exitCode, startup, 0);
+    PROCESS_INFORMATION info = launchProcess(commandLine, exitCode, startup, 0, program);
     Handle process(info.hProcess);
     if (!process)
         return false;
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);
     return true;
+}
+
+std::wstring systemProgramPath(const wchar_t* fileName)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return fileName;
+    return std::wstring(folder, length) + L"\\" + fileName;
 }
 
 }}} // namespace ts::sys::win32

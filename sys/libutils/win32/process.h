@@ -14,17 +14,23 @@ HANDLE duplicateOwnToken();
 // Starts `commandLine`. `startup` is reset (size 68) before each attempt. Each failed
 // attempt stores its GetLastError() in `error`; a successful one leaves it alone. The
 // thread handle is closed; the process handle (null when nothing started) belongs to
-// the caller.
+// the caller. A non-empty `program` is the file that runs, whatever the command line
+// names first: nothing is then searched for.
 PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
-                                  DWORD creationFlags);
+                                  DWORD creationFlags, const std::wstring& program = std::wstring());
 
 // Starts `commandLine` without waiting. 0 when a process started, else the Windows
 // error of the last attempt.
 DWORD startProcess(const std::wstring& commandLine);
 
-// Starts `commandLine` and waits for it without time limit. True with the child's full
-// exit code in `exitCode`; false when nothing started, `exitCode` then holding the
-// Windows error.
-bool runProcess(const std::wstring& commandLine, DWORD& exitCode);
+// Starts `commandLine` (`program` as for launchProcess) and waits for it without time
+// limit. True with the child's full exit code in `exitCode`; false when nothing started,
+// `exitCode` then holding the Windows error.
+bool runProcess(const std::wstring& commandLine, DWORD& exitCode, const std::wstring& program = std::wstring());
+
+// The full path of a program of the system folder ("msiexec.exe"). An elevated process
+// that names a system program without a path would find one planted in its own or the
+// current folder first.
+std::wstring systemProgramPath(const wchar_t* fileName);
 
 }}} // namespace ts::sys::win32

@@ -126,6 +126,27 @@ bool getTempPath(std::wstring& out)
     return true;
 }
 
+bool setCurrentDirectory(const std::wstring& path)
+{
+    return SetCurrentDirectoryW(path.c_str()) != FALSE;
+}
+
+bool getCurrentDirectory(std::wstring& out)
+{
+    DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::vector<wchar_t> buffer(size + 1);
+    DWORD length = size ? GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data()) : 0;
+    if (length == 0 || length >= buffer.size())
+        return false;
+    out.assign(buffer.data(), length);
+    return true;
+}
+
+void writeDebugOutput(const std::wstring& text)
+{
+    OutputDebugStringW(text.c_str());
+}
+
 bool getFullPathName(const std::wstring& path, std::wstring& out)
 {
     std::vector<wchar_t> buffer(1);

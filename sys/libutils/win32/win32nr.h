@@ -64,6 +64,12 @@ DWORD createDirectories(const std::wstring& path);
 // Copies a file (CopyFileW); without `overwrite` an existing target is an error.
 // Returns the Windows error, ERROR_SUCCESS on success.
 DWORD copyFile(const std::wstring& from, const std::wstring& to, bool overwrite);
+// The process's current directory; false when `path` cannot be made current.
+bool setCurrentDirectory(const std::wstring& path);
+// The process's current directory; false on failure, `out` then unchanged.
+bool getCurrentDirectory(std::wstring& out);
+// One line of text for an attached debugger (OutputDebugStringW).
+void writeDebugOutput(const std::wstring& text);
 
 // Deletes a folder with everything in it. False when the path is at most one
 // character, is not an existing folder, or the deletion fails.

@@ -7,6 +7,9 @@
 #include "sys/libutils/logger.h"
 #include "sys/libutils/logreader.h"
 #include "sys/libutils/settingssource.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
 
 #include <windows.h>
 #include <cstdlib>
@@ -128,6 +131,18 @@ inline std::wstring selfPath()
     wchar_t path[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
+}
+
+// Runs this program again with only `filter` and TS_CHILD=`childCase`; the child's log
+// goes into the new folder `dir`. Returns the child's full exit code.
+inline uint32_t runChildCase(const std::string& filter, const std::string& childCase, std::wstring& dir)
+{
+    dir = makeTempDir(L"child");
+    std::wstring environment = L"TS_CHILD=" + widen(childCase) + L'\0' + L"TS_CHILD_DIR=" + dir + L'\0';
+    ProcessResult result =
+        runProcess(L"\"" + selfPath() + L"\" --gtest_filter=" + widen(filter), 60000, environment.c_str());
+    EXPECT_TRUE(result.started);
+    return result.exitCode;
 }
 
 }} // namespace ts::test

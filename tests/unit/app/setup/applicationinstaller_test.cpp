@@ -4,6 +4,7 @@
 #include "unit/app/setup/resourcemodule.h"
 #include "support/testsupport.h"
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/process.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <gtest/gtest.h>
@@ -191,14 +192,9 @@ TEST_F(ApplicationInstallerTest, UninstallRunsMsiexecWithTheProductCode)
     RegSetValueExW(handle, L"GUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(code.c_str()),
                    static_cast<DWORD>((code.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
-    // The recorder stands in for msiexec: the current folder is searched before the
-    // system folder.
-    CopyFileW((test::buildDir() + L"\\bin\\tsrecorder.exe").c_str(), (m_folder + L"\\msiexec.exe").c_str(), FALSE);
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(m_folder.c_str());
-
+    // The recorder stands in for msiexec.
     ApplicationInstaller installer(L"unused.exe", L"", key, L"GUID");
+    installer.setUninstallProgram(test::buildDir() + L"\\bin\\tsrecorder.exe");
     const std::pair<const wchar_t*, Installer::Result> cases[] = {
         {L"0", Installer::Succeeded}, {L"3010", Installer::RebootRequired}, {L"1641", Installer::RebootRequired},
         {L"1605", Installer::Failed}};
@@ -208,10 +204,33 @@ TEST_F(ApplicationInstallerTest, UninstallRunsMsiexecWithTheProductCode)
         EXPECT_EQ(c.second, installer.uninstall()) << tk::gui::resource::toNarrow(c.first);
         expected += "msiexec /qr /x {8E0B2D5A-1C3F-4A6B-9D7E-0F1A2B3C4D5E}\r\n";
     }
-    SetCurrentDirectoryW(previous);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TessalineTest");
     EXPECT_EQ(expected, readFile(m_record));
+}
+
+// An msiexec.exe in the current folder (a Downloads folder) is never the one that runs.
+TEST_F(ApplicationInstallerTest, UninstallRunsTheSystemFoldersMsiexec)
+{
+    wchar_t system[MAX_PATH] = L"";
+    GetSystemDirectoryW(system, MAX_PATH);
+    ApplicationInstaller installer(L"unused.exe", L"", L"SOFTWARE\\TessalineTest\\None", L"GUID");
+    EXPECT_EQ(std::wstring(system) + L"\\msiexec.exe", installer.uninstallProgram());
+
+    // The planted one records nothing.
+    CopyFileW((test::buildDir() + L"\\bin\\tsexit.exe").c_str(), (m_folder + L"\\msiexec.exe").c_str(), FALSE);
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(m_folder.c_str());
+    SetEnvironmentVariableW(L"TS_RECORD_EXIT", L"0");
+    DWORD exitCode = 0;
+    // The command line names msiexec, the program given runs: here the recorder itself,
+    // so no real uninstall starts.
+    const bool started =
+        sys::win32::runProcess(L"msiexec /qr /x {0}", exitCode, test::buildDir() + L"\\bin\\tsrecorder.exe");
+    SetCurrentDirectoryW(previous);
+    EXPECT_TRUE(started);
+    EXPECT_EQ("msiexec /qr /x {0}\r\n", readFile(m_record));
 }
 
 TEST_F(ApplicationInstallerTest, ProductProgramIsWrittenOutOfItsResource)

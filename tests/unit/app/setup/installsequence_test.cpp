@@ -99,7 +99,8 @@ TEST(InstallSequence, FailedStagingUninstallsTheCore)
     InstallSettings s = everything();
     s.stageDrivers = true;
     bool restart = false;
-    EXPECT_EQ(0, runInstallSequence(f, s, restart)); // only driver and product failures count
+    // The failed staging pass counts: a -stageDrivers run must not report it as success.
+    EXPECT_EQ(1, runInstallSequence(f, s, restart));
     EXPECT_EQ((Calls{"create core", "create staging", "create driver", "create product", "core.install",
                      "staging.install", "core.uninstall", "driver.install", "product.install", "~product", "~driver",
                      "~staging", "~core"}),
