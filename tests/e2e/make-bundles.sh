@@ -55,4 +55,5 @@ head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
 
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
+cp "$build/demo/Setup-old.exe" "$out/demo-old.exe"
 touch "$out/.done"

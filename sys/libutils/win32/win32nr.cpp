@@ -199,6 +199,25 @@ bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, 
     return true;
 }
 
+bool isExistingFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool copyFileReplacing(const std::wstring& from, const std::wstring& to)
+{
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+bool clearFileAttributes(const std::wstring& path, DWORD bits)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    return SetFileAttributesW(path.c_str(), attributes & ~bits) != FALSE;
+}
+
 bool deleteDirectoryTree(const std::wstring& path)
 {
     if (path.size() <= 1)

@@ -43,6 +43,13 @@ bool createTempDirectory(std::wstring& out);
 // the next restart; `out` is its full path. False when it cannot be made.
 bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, std::wstring& out);
 
+// Whether `path` names an existing file (not a folder).
+bool isExistingFile(const std::wstring& path);
+// Copies a file, replacing `to` when it exists. False on failure (GetLastError tells).
+bool copyFileReplacing(const std::wstring& from, const std::wstring& to);
+// Clears the attribute `bits` of a file. False when its attributes cannot be read or set.
+bool clearFileAttributes(const std::wstring& path, DWORD bits);
+
 // Deletes a folder with everything in it. False when the path is at most one
 // character, is not an existing folder, or the deletion fails.
 bool deleteDirectoryTree(const std::wstring& path);

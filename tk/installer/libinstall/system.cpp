@@ -4,11 +4,6 @@
 
 namespace ts { namespace tk { namespace install {
 
-bool getInstalledCoreVersion(sys::Version&)
-{
-    return false; // the installer API library is not bound yet: not installed
-}
-
 namespace {
 const int kError = 2;
 }
