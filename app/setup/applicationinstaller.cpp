@@ -157,7 +157,10 @@ Installer::Result ApplicationInstaller::uninstall()
     std::wstring productCode;
     if (!readProductCode(m_productCodeKey, m_productCodeValue, productCode))
         return Failed;
-    return runInstaller(L"msiexec", L"/qr /x " + productCode);
+    // The command text is fixed, with msiexec unquoted.
+    DWORD exitCode = 0;
+    bool started = sys::win32::runProcess(L"msiexec /qr /x " + productCode, exitCode);
+    return mapInstallerExitCode(started, exitCode);
 }
 
 Installer::Result ApplicationInstaller::verify()

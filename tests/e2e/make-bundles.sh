@@ -53,6 +53,11 @@ rm "$out/short/properties.txt"
 head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
 "$tools/make-bundle.sh" "$out/short" "$out/short.exe" >/dev/null
 
+# A payload with the 32-bit Core package only: no staging, no driver extraction.
+product "$out/core32only" "$recorder"
+rm "$out/core32only/payload/VELA/TessalineCore64.dat"
+"$tools/make-bundle.sh" "$out/core32only" "$out/core32only.exe" >/dev/null
+
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
 cp "$build/demo/Setup-old.exe" "$out/demo-old.exe"

@@ -9,7 +9,13 @@ namespace test = ts::test;
 
 namespace {
 
-const char* const unsupportedText = "Tessaline Graphics cannot be installed on this operating system.";
+// Message 36 in the user's language; the suite runs for English and German users.
+std::string unsupportedText()
+{
+    if (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN)
+        return "Tessaline Graphics kann auf diesem Betriebssystem nicht installiert werden.";
+    return "Tessaline Graphics cannot be installed on this operating system.";
+}
 const uint32_t exitUnsupportedOs = 1633;
 
 struct Outcome {
@@ -36,7 +42,7 @@ TEST(OsVersionE2eTest, VistaIsRefused)
 {
     Outcome run = runSetupAs(L"vista");
     EXPECT_EQ(exitUnsupportedOs, run.exitCode);
-    EXPECT_NE(std::string::npos, run.log.find(unsupportedText)) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find(unsupportedText())) << run.log;
     EXPECT_NE(std::string::npos, run.log.find("Update version: 7.9.1488.0")) << run.log;
 }
 
@@ -46,6 +52,6 @@ TEST(OsVersionE2eTest, LaterVersionsPassTheCheck)
         Outcome run = runSetupAs(version);
         EXPECT_NE(exitUnsupportedOs, run.exitCode) << version;
         EXPECT_NE(std::string::npos, run.log.find("Update version: 7.9.1488.0")) << run.log;
-        EXPECT_EQ(std::string::npos, run.log.find(unsupportedText)) << run.log;
+        EXPECT_EQ(std::string::npos, run.log.find(unsupportedText())) << run.log;
     }
 }

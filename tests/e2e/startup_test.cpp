@@ -50,6 +50,18 @@ TEST(SetupStartup, UnknownOptionEndsWithExit1AndTheReasonInTheRunLog)
     EXPECT_FALSE(contains(lines, "INFO   \tPrevious version: Not installed"));
 }
 
+TEST(SetupStartup, RunLogNamesTheArgumentsAsGiven)
+{
+    SetupRun r(L"arguments");
+    // Spaces and quotes stay as they were typed; the unsigned copy stops right after.
+    const std::wstring arguments = L"-silent  -noreboot \"two words\" -mupLogFile " + r.logPath;
+    ProcessResult p = r.run(arguments, testdata(L"Setup-unsigned.exe"));
+    EXPECT_EQ(1790u, p.exitCode);
+    std::vector<std::string> lines = r.logLines();
+    ASSERT_GE(lines.size(), 2u) << r.log();
+    EXPECT_EQ("INFO   \tArguments: " + narrow(arguments), lines[1]);
+}
+
 TEST(SetupStartup, SecondInstanceExitsWith0)
 {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector");
@@ -94,6 +106,12 @@ TEST(SetupStartup, QuietRunShowsNoMessageBox)
     EXPECT_EQ(1, p.windowsClosed);
     EXPECT_EQ(1790u, p.exitCode);
     EXPECT_TRUE(contains(loud.logLines(), kModified)) << loud.log();
+
+    // Not quiet either: -silent without a run log still shows its error boxes.
+    SetupRun silent(L"silentnolog");
+    p = silent.run(L"-silent", testdata(L"Setup-unsigned.exe"));
+    EXPECT_EQ(1, p.windowsClosed);
+    EXPECT_EQ(1790u, p.exitCode);
 }
 
 TEST(SetupStartup, RunLogInMissingFolderRunsNormally)

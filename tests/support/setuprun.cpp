@@ -5,12 +5,7 @@
 
 namespace ts { namespace test {
 
-SetupRun::SetupRun(const std::wstring& hint) : dir(makeTempDir(hint)), logPath(dir + L"\\run.log") {}
-
-SetupRun::~SetupRun()
-{
-    removeTree(dir);
-}
+SetupRun::SetupRun(const std::wstring& hint) : m_temp(hint), dir(m_temp.path), logPath(dir + L"\\run.log") {}
 
 ProcessResult SetupRun::run(const std::wstring& arguments, const std::wstring& program, const wchar_t* environment,
                             uint32_t timeoutMs)

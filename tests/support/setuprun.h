@@ -10,7 +10,6 @@ namespace ts { namespace test {
 // One run of a Setup program with its own run log and captured standard output.
 struct SetupRun {
     explicit SetupRun(const std::wstring& hint);
-    ~SetupRun();
 
     // Runs `program` (default: the signed build/bin/Setup.exe) with the arguments; the
     // text "{log}" in them is replaced by this run's log path.
@@ -18,8 +17,12 @@ struct SetupRun {
     ProcessResult run(const std::wstring& arguments, const std::wstring& program = L"",
                       const wchar_t* environment = nullptr, uint32_t timeoutMs = 120000);
 
-    std::wstring dir;
-    std::wstring logPath;
+private:
+    TempFolder m_temp;
+
+public:
+    const std::wstring dir;
+    const std::wstring logPath;
     std::string log() const { return readFile(logPath); }
     std::vector<std::string> logLines() const;
     std::string output() const { return readFile(dir + L"\\stdout.txt"); }

@@ -18,6 +18,17 @@ std::wstring sourceDir();
 // A fresh empty folder of the test's own under the temporary folder.
 std::wstring makeTempDir(const std::wstring& hint);
 void removeTree(const std::wstring& path);
+// A fresh folder (makeTempDir) removed with its content when the object goes, also
+// when an assertion ends the test early.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& hint) : path(makeTempDir(hint)) {}
+    ~TempFolder() { removeTree(path); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring path;
+};
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 bool fileExists(const std::wstring& path);

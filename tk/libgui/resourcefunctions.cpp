@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
@@ -15,10 +16,44 @@ std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t lang
     return loadString(nullptr, id, fallback, language);
 }
 
+std::vector<uint16_t> stringTableLanguages(uint16_t language)
+{
+    const uint16_t primary = PRIMARYLANGID(language);
+    uint16_t next = MAKELANGID(primary, SUBLANG_NEUTRAL);
+    if (primary == LANG_CHINESE) {
+        // By script, not by country: the neutral Chinese block would be Simplified.
+        const uint16_t sub = SUBLANGID(language);
+        const bool traditional = sub == SUBLANG_CHINESE_TRADITIONAL || sub == SUBLANG_CHINESE_HONGKONG ||
+                                 sub == SUBLANG_CHINESE_MACAU || language == LANG_CHINESE_TRADITIONAL;
+        next = MAKELANGID(LANG_CHINESE, traditional ? SUBLANG_CHINESE_TRADITIONAL : SUBLANG_CHINESE_SIMPLIFIED);
+    }
+    if (next == language)
+        return {language};
+    return {language, next};
+}
+
+namespace {
+BOOL CALLBACK addLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages)
+{
+    reinterpret_cast<std::vector<uint16_t>*>(languages)->push_back(language);
+    return TRUE;
+}
+} // namespace
+
 std::wstring loadString(void* moduleHandle, uint32_t id, const std::wstring& fallback, uint16_t language)
 {
     HMODULE module = static_cast<HMODULE>(moduleHandle);
-    HRSRC info = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    const wchar_t* block = MAKEINTRESOURCEW(id / 16 + 1);
+    // The loader may answer a language it lacks with another block of its choice: pick
+    // from the languages the block really has.
+    std::vector<uint16_t> present;
+    EnumResourceLanguagesW(module, RT_STRING, block, addLanguage, reinterpret_cast<LONG_PTR>(&present));
+    HRSRC info = nullptr;
+    for (uint16_t candidate : stringTableLanguages(language))
+        if (std::find(present.begin(), present.end(), candidate) != present.end()) {
+            info = FindResourceExW(module, RT_STRING, block, candidate);
+            break;
+        }
     if (!info)
         return fallback;
     HGLOBAL loaded = LoadResource(module, info);

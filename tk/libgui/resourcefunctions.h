@@ -11,10 +11,15 @@ namespace ts { namespace tk { namespace gui { namespace resource {
 
 // Entry `id` of the executable's string table in `language`; `fallback` when the
 // block is absent. An entry that exists but is empty gives "".
+// The blocks are tried in the order of stringTableLanguages.
 std::wstring loadString(uint32_t id, const std::wstring& fallback, uint16_t language);
 // The same from the string table of `module` (null: the executable).
 std::wstring loadString(void* module, uint32_t id, const std::wstring& fallback, uint16_t language);
 inline std::wstring loadString(uint32_t id) { return loadString(id, L"", 0); }
+// The string-table languages tried for a user's language: the language itself, then
+// its neutral block; for Chinese the block of its script (Hong Kong and Macau read
+// Traditional, which is the Taiwan block; Singapore Simplified, the PRC block).
+std::vector<uint16_t> stringTableLanguages(uint16_t language);
 
 // FormatMessageW from a string with the inserts as %1, %2...; "" when it fails.
 std::wstring formatMessage(const std::wstring& pattern, const std::vector<std::wstring>& inserts);

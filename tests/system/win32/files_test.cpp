@@ -142,7 +142,8 @@ TEST(FilesTest, TempAndFullPaths)
 
 TEST(FilesTest, FindFilesReachesExactlyTheGivenDepth)
 {
-    std::wstring root = test::makeTempDir(L"find");
+    const test::TempFolder temp(L"find");
+    const std::wstring& root = temp.path;
     std::wstring folder = root;
     std::vector<std::wstring> expected;
     for (int level = 0; level <= 11; ++level) {
@@ -160,12 +161,12 @@ TEST(FilesTest, FindFilesReachesExactlyTheGivenDepth)
     EXPECT_EQ(std::vector<std::wstring>{root + L"\\level.cat"}, win32::findFiles(root, L"*.cat", 0));
     EXPECT_EQ(std::vector<std::wstring>{root + L"\\level.cat"}, win32::findFiles(root + L"\\", L"*.cat", 0));
     EXPECT_TRUE(win32::findFiles(root + L"\\missing", L"*.cat", 10).empty());
-    test::removeTree(root);
 }
 
 TEST(FilesTest, FindFilesListsAFoldersOwnMatchesFirst)
 {
-    std::wstring root = test::makeTempDir(L"find");
+    const test::TempFolder temp(L"find");
+    const std::wstring& root = temp.path;
     makeTree(root, {L"a\\", L"b\\", L"a\\one.cat", L"b\\two.cat", L"z.cat"});
     std::vector<std::wstring> found = win32::findFiles(root, L"*.cat", 1);
     ASSERT_EQ(3u, found.size());
@@ -173,12 +174,12 @@ TEST(FilesTest, FindFilesListsAFoldersOwnMatchesFirst)
     std::sort(found.begin() + 1, found.end());
     EXPECT_EQ(root + L"\\a\\one.cat", found[1]);
     EXPECT_EQ(root + L"\\b\\two.cat", found[2]);
-    test::removeTree(root);
 }
 
 TEST(FilesTest, MakeUniqueFileNameAvoidsExistingFiles)
 {
-    std::wstring folder = test::makeTempDir(L"unique");
+    const test::TempFolder temp(L"unique");
+    const std::wstring& folder = temp.path;
     std::wstring first = win32::makeUniqueFileName(folder, L"TS", L"log");
     ASSERT_EQ(folder.size() + 1 + 2 + 4 + 4, first.size()) << first;
     std::wstring name = first.substr(folder.size() + 1);
@@ -190,7 +191,6 @@ TEST(FilesTest, MakeUniqueFileNameAvoidsExistingFiles)
     std::wstring second = win32::makeUniqueFileName(folder, L"TS", L"log");
     EXPECT_NE(first, second);
     EXPECT_FALSE(test::fileExists(second));
-    test::removeTree(folder);
 }
 
 TEST(FilesTest, CreateTempDirectoryMakesANewFolderDeletedAtRestart)
@@ -218,7 +218,8 @@ TEST(FilesTest, CreateTempDirectoryMakesANewFolderDeletedAtRestart)
 
 TEST(FilesTest, CreateTempFileNameMakesAnEmptyFileDeletedAtRestart)
 {
-    std::wstring folder = test::makeTempDir(L"tempfile");
+    const test::TempFolder temp(L"tempfile");
+    const std::wstring& folder = temp.path;
     std::wstring name;
     ASSERT_TRUE(win32::createTempFileName(folder, L"TS", name));
     EXPECT_EQ(upper(folder + L"\\TS"), upper(name.substr(0, folder.size() + 3)));
@@ -234,18 +235,19 @@ TEST(FilesTest, CreateTempFileNameMakesAnEmptyFileDeletedAtRestart)
     std::wstring unchanged = L"unchanged";
     EXPECT_FALSE(win32::createTempFileName(folder + L"\\missing", L"TS", unchanged));
     EXPECT_EQ(L"unchanged", unchanged);
-    test::removeTree(folder);
 }
 
 TEST(FilesTest, DeleteDirectoryTreeRemovesEverythingBelow)
 {
-    std::wstring root = test::makeTempDir(L"deltree");
+    const test::TempFolder temp(L"deltree");
+    const std::wstring& root = temp.path;
     makeTree(root, {L"sub\\", L"sub\\deeper\\", L"top.txt", L"sub\\deeper\\bottom.txt"});
     SetFileAttributesW((root + L"\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(win32::deleteDirectoryTree(root + L"\\"));
     EXPECT_FALSE(test::fileExists(root));
 
-    std::wstring other = test::makeTempDir(L"deltree");
+    const test::TempFolder otherTemp(L"deltree");
+    const std::wstring& other = otherTemp.path;
     test::writeFile(other + L"\\file.txt", "x");
     EXPECT_FALSE(win32::deleteDirectoryTree(other + L"\\file.txt")) << "a file is not a folder";
     EXPECT_TRUE(test::fileExists(other + L"\\file.txt"));

@@ -73,7 +73,7 @@ protected:
 class ProbeCopy {
 public:
     ProbeCopy(const std::wstring& name, bool withSetupManifest)
-        : m_folder(test::makeTempDir(L"osprobe")), m_name(name), m_path(m_folder + L"\\" + name)
+        : m_folder(L"osprobe"), m_name(name), m_path(m_folder.path + L"\\" + name)
     {
         CopyFileW((test::buildDir() + L"\\bin\\tsosprobe.exe").c_str(), m_path.c_str(), FALSE);
         if (withSetupManifest)
@@ -82,7 +82,6 @@ public:
     ~ProbeCopy()
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults().c_str());
-        test::removeTree(m_folder);
     }
     // The probe's answer under the given Wine version name.
     uint32_t run(const wchar_t* wineVersion)
@@ -114,7 +113,7 @@ private:
         FreeLibrary(source);
     }
 
-    std::wstring m_folder;
+    const test::TempFolder m_folder;
     std::wstring m_name;
     std::wstring m_path;
 };

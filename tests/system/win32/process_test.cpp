@@ -35,19 +35,20 @@ TEST(ProcessTest, RunProcessOfAMissingProgramGivesFalseAndError2)
 
 TEST(ProcessTest, ChildSeesTheCommandLineUnchanged)
 {
-    std::wstring folder = test::makeTempDir(L"process");
+    const test::TempFolder temp(L"process");
+    const std::wstring& folder = temp.path;
     std::wstring record = folder + L"\\line.txt";
     std::wstring line = exitProgram() + L" 0 \"" + record + L"\"";
     DWORD exitCode = 1;
     ASSERT_TRUE(win32::runProcess(line, exitCode));
     std::string written = test::readFile(record);
     EXPECT_EQ(line, std::wstring(reinterpret_cast<const wchar_t*>(written.data()), written.size() / sizeof(wchar_t)));
-    test::removeTree(folder);
 }
 
 TEST(ProcessTest, StartProcessDoesNotWait)
 {
-    std::wstring folder = test::makeTempDir(L"process");
+    const test::TempFolder temp(L"process");
+    const std::wstring& folder = temp.path;
     std::wstring record = folder + L"\\started.txt";
     EXPECT_EQ(0u, win32::startProcess(exitProgram() + L" 0 \"" + record + L"\""));
     for (int i = 0; i < 200 && !test::fileExists(record); ++i)
@@ -55,7 +56,6 @@ TEST(ProcessTest, StartProcessDoesNotWait)
     EXPECT_TRUE(test::fileExists(record));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), win32::startProcess(L"no-such-program-anywhere.exe"));
     Sleep(200);
-    test::removeTree(folder);
 }
 
 TEST(ProcessTest, LaunchProcessHandsOverOnlyTheProcessHandle)

@@ -1,5 +1,6 @@
 #include "sys/libutils/exception.h"
 #include "sys/libutils/option.h"
+#include "unit/sys/testlogger.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -266,14 +267,34 @@ TEST(OptionGroup, CloneThrowsInternalError)
     }
 }
 
-TEST(OptionGroup, DuplicateNameIsStillAdded)
+TEST(OptionGroup, DuplicateNameIsAnAssertionFailureAndStillAdded)
 {
+    ts::test::testLogger();
+    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "1"); // log only
+    const size_t before = ts::test::decodedCapture().size();
     GroupOption group("g", "", "");
     OptionInGroup<Flag> first(group, "x", "");
     OptionInGroup<Flag> second(group, "x", "");
+    ts::test::testSettings().erase("TessalineManager", "AssertBehaviour");
     group.parseCommandLine("-x");
     EXPECT_TRUE(first.getValue()); // the first member of that name accepts
     EXPECT_FALSE(second.getValue());
+
+    const std::vector<std::string> lines = ts::test::decodedCapture();
+    ASSERT_EQ(before + 1, lines.size());
+    const std::string& line = lines.back();
+    EXPECT_NE(std::string::npos, line.find("\tAssertLogger\t")) << line;
+    EXPECT_NE(std::string::npos, line.find("\tERROR\t")) << line;
+    const std::string text = "\tAssert failure: option.getName() != (*i)->getName() at line ";
+    ASSERT_NE(std::string::npos, line.find(text)) << line;
+    const std::string where = line.substr(line.find(text) + text.size());
+    const size_t digits = where.find_first_not_of("0123456789");
+    ASSERT_NE(0u, digits) << line;
+    ASSERT_EQ(" in file ", where.substr(digits, 9)) << line;
+    const std::string file = where.substr(digits + 9);
+    ASSERT_GE(file.size(), 19u) << line;
+    EXPECT_EQ("option.cpp", file.substr(file.size() - 10)) << line;
+    EXPECT_EQ("libutils", file.substr(file.size() - 19, 8)) << line;
 }
 
 TEST(OptionGroup, UsageAlignsDescriptions)

@@ -15,7 +15,8 @@ TEST(SetupRunLog, LineFormat)
 
 TEST(SetupRunLog, AppendsAndBracketsTheRun)
 {
-    std::wstring dir = ts::test::makeTempDir(L"runlog");
+    const ts::test::TempFolder temp(L"runlog");
+    const std::wstring& dir = temp.path;
     std::string path = ts::test::narrow(dir) + "\\run.log";
     ts::test::writeFile(ts::test::widen(path), "earlier line\r\n");
     {
@@ -34,7 +35,6 @@ TEST(SetupRunLog, AppendsAndBracketsTheRun)
     EXPECT_NE(std::string::npos, text.find("] ERROR  \tsomething failed\r\n"));
     EXPECT_EQ(text.size() - strlen("Stop Tessaline Setup\r\n"), text.rfind("Stop Tessaline Setup\r\n"));
     EXPECT_EQ(std::string::npos, text.find("after close"));
-    ts::test::removeTree(dir);
 }
 
 TEST(SetupRunLog, MissingFolderDropsLinesSilently)

@@ -108,8 +108,6 @@ class ApplicationInstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // A folder with a space, as under a user named "Ann Lee".
-        m_folder = test::makeTempDir(L"app installer");
         m_record = m_folder + L"\\record.txt";
         SetEnvironmentVariableW(L"TS_RECORD_FILE", m_record.c_str());
     }
@@ -117,7 +115,6 @@ protected:
     {
         SetEnvironmentVariableW(L"TS_RECORD_FILE", nullptr);
         SetEnvironmentVariableW(L"TS_RECORD_EXIT", nullptr);
-        test::removeTree(m_folder);
     }
     std::wstring signedRecorder(const wchar_t* name)
     {
@@ -125,7 +122,9 @@ protected:
         CopyFileW((test::buildDir() + L"\\testdata\\e2e\\recorder-signed.exe").c_str(), path.c_str(), FALSE);
         return path;
     }
-    std::wstring m_folder;
+    // A folder with a space, as under a user named "Ann Lee".
+    const test::TempFolder m_temp{L"app installer"};
+    const std::wstring& m_folder = m_temp.path;
     std::wstring m_record;
 };
 
@@ -180,6 +179,39 @@ TEST_F(ApplicationInstallerTest, UninstallNeedsAProductCodeString)
     EXPECT_EQ(Installer::Failed, ApplicationInstaller(L"x", L"", L"SOFTWARE\\TessalineTest\\None", L"GUID").uninstall());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TessalineTest");
+}
+
+TEST_F(ApplicationInstallerTest, UninstallRunsMsiexecWithTheProductCode)
+{
+    const wchar_t* key = L"SOFTWARE\\TessalineTest\\Uninstall";
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                                             nullptr));
+    const std::wstring code = L"{8E0B2D5A-1C3F-4A6B-9D7E-0F1A2B3C4D5E}";
+    RegSetValueExW(handle, L"GUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(code.c_str()),
+                   static_cast<DWORD>((code.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+    // The recorder stands in for msiexec: the current folder is searched before the
+    // system folder.
+    CopyFileW((test::buildDir() + L"\\bin\\tsrecorder.exe").c_str(), (m_folder + L"\\msiexec.exe").c_str(), FALSE);
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(m_folder.c_str());
+
+    ApplicationInstaller installer(L"unused.exe", L"", key, L"GUID");
+    const std::pair<const wchar_t*, Installer::Result> cases[] = {
+        {L"0", Installer::Succeeded}, {L"3010", Installer::RebootRequired}, {L"1641", Installer::RebootRequired},
+        {L"1605", Installer::Failed}};
+    std::string expected;
+    for (const auto& c : cases) {
+        SetEnvironmentVariableW(L"TS_RECORD_EXIT", c.first);
+        EXPECT_EQ(c.second, installer.uninstall()) << tk::gui::resource::toNarrow(c.first);
+        expected += "msiexec /qr /x {8E0B2D5A-1C3F-4A6B-9D7E-0F1A2B3C4D5E}\r\n";
+    }
+    SetCurrentDirectoryW(previous);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TessalineTest");
+    EXPECT_EQ(expected, readFile(m_record));
 }
 
 TEST_F(ApplicationInstallerTest, ProductProgramIsWrittenOutOfItsResource)

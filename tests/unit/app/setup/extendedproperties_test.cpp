@@ -62,8 +62,11 @@ TEST(ExtendedProperties, RecordsThatDoNotLoad)
     EXPECT_FALSE(parseExtendedProperties(r.data(), r.size(), out));
     put32(r, 55, 58);
     EXPECT_TRUE(parseExtendedProperties(r.data(), r.size(), out));
-    // An offset near 4 GB must not wrap around.
+    // An offset near 4 GB must not wrap around, nor a count whose table size does.
     put32(r, 55, 0xFFFFFFF8u);
+    EXPECT_FALSE(parseExtendedProperties(r.data(), r.size(), out));
+    put32(r, 51, 0x40000000);
+    put32(r, 55, 0);
     EXPECT_FALSE(parseExtendedProperties(r.data(), r.size(), out));
 }
 

@@ -1,4 +1,3 @@
-#include "app/setup/extendedproperties.h"
 #include "app/setup/mainflow.h"
 #include "app/setup/restart.h"
 #include "sys/libutils/setuprunlog.h"
@@ -95,9 +94,8 @@ struct Finish {
     FakeReboot reboot;
     FakeRestart restart;
     int pages = 0;
-    std::wstring dir = ts::test::makeTempDir(L"finish");
-    std::string path = ts::test::narrow(dir) + "\\run.log";
-    ~Finish() { ts::test::removeTree(dir); }
+    const ts::test::TempFolder temp{L"finish"};
+    std::string path = ts::test::narrow(temp.path) + "\\run.log";
 
     int run(int result, bool restartRequired, const InstallSettings& s, bool disablePage = false, bool pageWanted = true)
     {
@@ -172,50 +170,4 @@ TEST(FinishInstallation, Failure)
     EXPECT_EQ(1, f.run(1, false, InstallSettings()));
     EXPECT_EQ(0, f.restart.calls);
     EXPECT_NE(std::string::npos, f.log().find("ERROR  \tInstallation failed."));
-}
-
-namespace {
-std::vector<uint8_t> record(size_t size)
-{
-    std::vector<uint8_t> r(size, 0);
-    r[0] = 1;
-    return r;
-}
-void put64(std::vector<uint8_t>& r, size_t at, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        r[at + i] = uint8_t(v >> (8 * i));
-}
-void put32(std::vector<uint8_t>& r, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        r[at + i] = uint8_t(v >> (8 * i));
-}
-} // namespace
-
-TEST(ExtendedProperties, LoadingRules)
-{
-    ExtendedProperties p;
-    std::vector<uint8_t> r = record(59);
-    r[17] = 1;
-    put64(r, 18, Version(7, 9, 1488, 0).value());
-    put64(r, 27, Version(1, 2, 3, 4).value()); // flag at 26 is 0: reads as no version
-    ASSERT_TRUE(parseExtendedProperties(r.data(), r.size(), p));
-    EXPECT_EQ(Version(7, 9, 1488, 0), p.coreVersion);
-    EXPECT_EQ(Version(), p.productVersion);
-
-    EXPECT_FALSE(parseExtendedProperties(r.data(), 58, p));
-    std::vector<uint8_t> invalid = r;
-    invalid[0] = 0;
-    EXPECT_FALSE(parseExtendedProperties(invalid.data(), invalid.size(), p));
-
-    std::vector<uint8_t> table = record(67);
-    put32(table, 51, 2);
-    put32(table, 55, 59);
-    EXPECT_TRUE(parseExtendedProperties(table.data(), table.size(), p));
-    put32(table, 55, 60);
-    EXPECT_FALSE(parseExtendedProperties(table.data(), table.size(), p));
-    put32(table, 51, 0x40000000); // must not wrap around
-    put32(table, 55, 0);
-    EXPECT_FALSE(parseExtendedProperties(table.data(), table.size(), p));
 }

@@ -38,9 +38,8 @@ size_t entryCount(const std::wstring& folder)
 
 class ExtractArchiveTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_folder = test::makeTempDir(L"extract"); }
-    void TearDown() override { test::removeTree(m_folder); }
-    std::wstring m_folder;
+    const test::TempFolder m_temp{L"extract"};
+    const std::wstring& m_folder = m_temp.path;
 };
 
 TEST_F(ExtractArchiveTest, UnpacksFoldersFilesAndNonAsciiNamesAcrossSolidBlocks)
@@ -154,7 +153,8 @@ TEST(Resources, WrittenToAFileByteForByte)
     const std::string bytes("\x00\x01payload\xff", 10);
     ResourceModule module({{7, bytes}});
     ASSERT_TRUE(module.ok());
-    const std::wstring folder = test::makeTempDir(L"resource");
+    const test::TempFolder temp(L"resource");
+    const std::wstring& folder = temp.path;
     EXPECT_TRUE(hasResource(module.get(), 7));
     EXPECT_FALSE(hasResource(module.get(), 8));
     EXPECT_TRUE(writeResourceToFile(module.get(), 7, folder + L"\\out.bin"));
@@ -162,7 +162,6 @@ TEST(Resources, WrittenToAFileByteForByte)
     EXPECT_FALSE(writeResourceToFile(module.get(), 8, folder + L"\\missing.bin"));
     EXPECT_FALSE(fileExists(folder + L"\\missing.bin"));
     EXPECT_FALSE(writeResourceToFile(module.get(), 7, folder + L"\\no such folder\\out.bin"));
-    test::removeTree(folder);
 }
 
 TEST(Payload, ExtractedIntoANewTemporaryFolder)
@@ -186,16 +185,17 @@ TEST(Payload, ExtractedIntoANewTemporaryFolder)
 
 TEST(CorePackage, BothPackagesAreNeeded)
 {
-    const std::wstring folder = test::makeTempDir(L"core32");
+    const test::TempFolder temp(L"core32");
+    const std::wstring& folder = temp.path;
     ASSERT_EQ(ExtractSuccess, extractArchive(archivePath(L"core32only.7z"), folder));
     EXPECT_FALSE(hasCorePackage(folder));
     EXPECT_FALSE(hasCorePackage(folder + L"\\nowhere"));
-    test::removeTree(folder);
 }
 
 TEST(CorePackage, ResourceOfThePlatformWinsOverTheArchive)
 {
-    const std::wstring folder = test::makeTempDir(L"corepath") + L"\\";
+    const test::TempFolder temp(L"corepath");
+    const std::wstring folder = temp.path + L"\\";
     ResourceModule none({});
     EXPECT_EQ(folder + L"VELA\\TessalineCore.dat", corePackagePath(folder, none.get(), false));
     EXPECT_EQ(folder + L"VELA\\TessalineCore64.dat", corePackagePath(folder, none.get(), true));
@@ -213,7 +213,6 @@ TEST(CorePackage, ResourceOfThePlatformWinsOverTheArchive)
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ("Could not extract embedded Core installer from resources", e.what());
     }
-    test::removeTree(folder);
 }
 
 std::string utf16(const std::wstring& text)
@@ -256,7 +255,6 @@ class ExtractDriversTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = test::makeTempDir(L"drivers");
         m_folder = m_root + L"\\payload\\";
         CreateDirectoryW((m_root + L"\\payload").c_str(), nullptr);
         CreateDirectoryW((m_folder + L"VELA").c_str(), nullptr);
@@ -273,9 +271,10 @@ protected:
     void TearDown() override
     {
         SetCurrentDirectoryW(m_previous.c_str());
-        test::removeTree(m_root);
     }
-    std::wstring m_root, m_folder, m_previous;
+    const test::TempFolder m_temp{L"drivers"};
+    const std::wstring& m_root = m_temp.path;
+    std::wstring m_folder, m_previous;
 };
 
 TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
@@ -299,6 +298,38 @@ TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
     test::writeFile(m_root + L"\\out\\W2K8R2-x86\\tessaline.sys", "old");
     extractDrivers(m_folder, m_root + L"\\out");
     EXPECT_EQ("sys", readFile(m_root + L"\\out\\W2K8R2-x86\\tessaline.sys"));
+}
+
+// The text of the error extractDrivers raises; "" when it raises none.
+std::string extractionError(const std::wstring& folder, const std::wstring& target)
+{
+    try {
+        extractDrivers(folder, target);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST_F(ExtractDriversTest, FolderThatCannotBeCreatedStopsTheExtraction)
+{
+    test::writeFile(m_root + L"\\out", "a file where the target folder should be");
+    EXPECT_EQ("Failed to create directory " + tk::gui::resource::toNarrow(m_root) + "\\out\\Windows7-x86",
+              extractionError(m_folder, m_root + L"\\out"));
+}
+
+TEST_F(ExtractDriversTest, FileThatCannotBeCopiedStopsTheExtraction)
+{
+    CreateDirectoryW((m_root + L"\\out").c_str(), nullptr);
+    CreateDirectoryW((m_root + L"\\out\\Windows7-x64").c_str(), nullptr);
+    CreateDirectoryW((m_root + L"\\out\\Windows7-x64\\tessaline.sys").c_str(), nullptr); // a folder in its way
+    const std::string root = tk::gui::resource::toNarrow(m_root);
+    EXPECT_EQ("Failed to copy file " + root + "\\payload\\VELA\\tessaline.sys to " + root +
+                  "\\out\\Windows7-x64\\tessaline.sys",
+              extractionError(m_folder, m_root + L"\\out"));
+    // The destinations before it are filled, the ones after it untouched.
+    EXPECT_EQ("sys", readFile(m_root + L"\\out\\Windows7-x86\\tessaline.sys"));
+    EXPECT_FALSE(fileExists(m_root + L"\\out\\Windows8-x86"));
 }
 
 TEST_F(ExtractDriversTest, DestinationThatIsAFileStopsTheExtraction)

@@ -12,10 +12,8 @@ namespace ts { namespace test {
 class ResourceModule {
 public:
     // `resources`: "EXE" ID -> bytes.
-    explicit ResourceModule(const std::map<int, std::string>& resources)
+    explicit ResourceModule(const std::map<int, std::string>& resources) : m_path(m_folder.path + L"\\module.exe")
     {
-        m_folder = makeTempDir(L"resmodule");
-        m_path = m_folder + L"\\module.exe";
         CopyFileW((buildDir() + L"\\bin\\tsrecorder.exe").c_str(), m_path.c_str(), FALSE);
         HANDLE update = BeginUpdateResourceW(m_path.c_str(), FALSE);
         for (const auto& entry : resources)
@@ -28,7 +26,6 @@ public:
     {
         if (m_module)
             FreeLibrary(m_module);
-        removeTree(m_folder);
     }
     ResourceModule(const ResourceModule&) = delete;
     ResourceModule& operator=(const ResourceModule&) = delete;
@@ -37,8 +34,8 @@ public:
     bool ok() const { return m_ok && m_module; }
 
 private:
-    std::wstring m_folder;
-    std::wstring m_path;
+    const TempFolder m_folder{L"resmodule"};
+    const std::wstring m_path;
     HMODULE m_module = nullptr;
     bool m_ok = false;
 };
