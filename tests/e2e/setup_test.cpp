@@ -50,15 +50,15 @@ struct BundleRun {
     std::string libraryLog; // the decoded TSS????.log files the run left (then deleted)
 };
 
-// Decodes the logger's files that are new since `before`, and deletes them.
-std::string newLibraryLogs(const std::set<std::wstring>& before)
+// Decodes the logger's files in `folder` that are new since `before`, and deletes them.
+std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
 {
     std::ostringstream out, errors;
     sys::logreader::LogReader reader(out, errors);
-    for (const std::wstring& name : tempNames(L"TSS????.log")) {
+    for (const std::wstring& name : namesIn(folder, L"TSS????.log")) {
         if (before.count(name))
             continue;
-        const std::wstring path = tempPath() + name;
+        const std::wstring path = folder + name;
         reader.beginInput(narrow(name));
         std::istringstream in(readFile(path));
         for (std::string line; std::getline(in, line);)
@@ -80,10 +80,16 @@ protected:
         DeleteFileW(record.c_str());
         DeleteFileW(log.c_str());
         CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
-        std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
-                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0' + moreEnvironment;
-        const std::set<std::wstring> before = tempNames(L"TS*.tmp");
-        const std::set<std::wstring> logsBefore = tempNames(L"TSS????.log");
+        // Setup gets a temporary folder of its own, so that folders other test programs
+        // make meanwhile in the shared one are not taken for Setup's leftovers. A TMP
+        // given by the caller comes first and wins.
+        const std::wstring temp = temporaryFolderOf(moreEnvironment);
+        CreateDirectoryW(temp.c_str(), nullptr);
+        std::wstring environment = moreEnvironment + L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0' +
+                                   L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_EXIT=" + recordExit + L'\0' +
+                                   L"TS_RECORD_COPY=" + m_dir + L"\\copies" + L'\0';
+        const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
+        const std::set<std::wstring> logsBefore = namesIn(temp, L"TSS????.log");
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
                                           (environment + L'\0').c_str(), L"", true);
@@ -92,14 +98,28 @@ protected:
         out.windowsClosed = result.windowsClosed;
         out.commandLines = lines(fromUtf8(readFile(record)));
         out.runLog = readFile(log);
-        out.libraryLog = newLibraryLogs(logsBefore);
-        for (const std::wstring& folder : tempNames(L"TS*.tmp"))
-            if (!before.count(folder) && (GetFileAttributesW((tempPath() + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+        out.libraryLog = newLibraryLogs(temp, logsBefore);
+        for (const std::wstring& folder : namesIn(temp, L"TS*.tmp"))
+            if (!before.count(folder) && (GetFileAttributesW((temp + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
                 out.tempFoldersLeft.insert(folder);
         return out;
     }
 
     std::string copied(const wchar_t* name) { return readFile(m_dir + L"\\copies\\" + name); }
+
+    // The temporary folder a run with these environment additions uses, with a final
+    // backslash: the caller's TMP, else the test's own.
+    std::wstring temporaryFolderOf(const std::wstring& moreEnvironment) const
+    {
+        for (size_t at = 0; at < moreEnvironment.size(); at = moreEnvironment.find(L'\0', at) + 1) {
+            if (moreEnvironment.compare(at, 4, L"TMP=") == 0) {
+                std::wstring folder = moreEnvironment.substr(at + 4, moreEnvironment.find(L'\0', at) - at - 4);
+                return folder.back() == L'\\' ? folder : folder + L'\\';
+            }
+        }
+        return tempFolder();
+    }
+    std::wstring tempFolder() const { return m_dir + L"\\tmp\\"; }
 
     const TempFolder m_temp{L"e2e"};
     const std::wstring& m_dir = m_temp.path;
@@ -143,7 +163,7 @@ TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
                   L"TessalineUsb.inf\"",
               core.substr(0, core.find(L" /lv ")));
     EXPECT_EQ(L"VELA\\", folder.substr(folder.size() - 5));
-    EXPECT_EQ(tempPath() + L"TSC", coreLog.substr(0, tempPath().size() + 3));
+    EXPECT_EQ(tempFolder() + L"TSC", coreLog.substr(0, tempFolder().size() + 3));
     EXPECT_EQ(L".LOG", coreLog.substr(coreLog.size() - 4));
     // The branding files were written out for the Core installer.
     EXPECT_EQ("REGEDIT4\r\n[branding]\r\n", copied(L"TS_BRANDING_REG"));
@@ -153,7 +173,7 @@ TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
     const std::wstring productLog = valueOf(product, L"/lv");
     EXPECT_EQ(L"AUTOMATICUPDATECHECK=no TS_RESTART_TSM=Yes /qn /lv \"" + productLog + L"\"",
               product.substr(product.find(L".exe\" ") + 6));
-    EXPECT_EQ(tempPath() + L"TSP", productLog.substr(0, tempPath().size() + 3));
+    EXPECT_EQ(tempFolder() + L"TSP", productLog.substr(0, tempFolder().size() + 3));
     EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
@@ -420,7 +440,7 @@ TEST_F(InstalledCoreVersion, PreviousVersionComesFromTheLibrary)
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_NE(std::string::npos, r.runLog.find("INFO   \tPrevious version: 7.8.1400.2\r\n")) << r.runLog;
     const std::string recorded = readFile(calls);
-    EXPECT_EQ(0u, recorded.find("tsInitialise " + narrow(tempPath()) + "TS_")) << recorded;
+    EXPECT_EQ(0u, recorded.find("tsInitialise " + narrow(tempFolder()) + "TS_")) << recorded;
     EXPECT_NE(std::string::npos, recorded.find("\r\ntsGetInstalledProductVersion {5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A00}"
                                                "\r\ntsUninitialise\r\n")) << recorded;
 
@@ -490,7 +510,7 @@ protected:
 
 TEST_F(DemoProduct, InstallsThenIsUpToDate)
 {
-    const std::set<std::wstring> logsBefore = tempNames(L"TS?????.LOG");
+    const std::set<std::wstring> logsBefore = namesIn(tempFolder(), L"TS?????.LOG");
     BundleRun first = run(L"demo", L"-silent");
     EXPECT_EQ(0u, first.exitCode) << first.runLog;
     EXPECT_EQ(L"7.9.1488.0", machineString(kCore, L"Version"));
@@ -501,7 +521,7 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
     EXPECT_EQ(sys::win32::isWow64() ? L"Yes" : L"No", machineString(kCore, L"Allow64Bit"));
     EXPECT_EQ(L"Tessaline Graphics", machineString(kCore, L"InstalledFor"));
     int coreLogs = 0, productLogs = 0;
-    for (const std::wstring& name : tempNames(L"TS?????.LOG"))
+    for (const std::wstring& name : namesIn(tempFolder(), L"TS?????.LOG"))
         if (!logsBefore.count(name)) {
             coreLogs += name.compare(0, 3, L"TSC") == 0;
             productLogs += name.compare(0, 3, L"TSP") == 0;

@@ -114,9 +114,14 @@ std::wstring tempPath()
 
 std::set<std::wstring> tempNames(const wchar_t* pattern)
 {
+    return namesIn(tempPath(), pattern);
+}
+
+std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern)
+{
     std::set<std::wstring> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((tempPath() + pattern).c_str(), &data);
+    HANDLE find = FindFirstFileW((folder + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do

@@ -36,6 +36,8 @@ bool fileExists(const std::wstring& path);
 // match a wildcard pattern ("TSS????.log").
 std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
+// The names in `folder` (ending in a backslash) that match a wildcard pattern.
+std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);

@@ -2,6 +2,7 @@
 // standard input). Exit code 0 when every line decoded, 1 when some did not, 2 when a
 // file could not be opened.
 #include "sys/libutils/logreader.h"
+#include "sys/libutils/win32/library.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -10,6 +11,8 @@
 
 int wmain(int argc, wchar_t** argv)
 {
+    // May run elevated from a folder others can write to.
+    ts::sys::win32::restrictDllSearch();
     _setmode(_fileno(stdin), _O_BINARY);
     std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i)

@@ -2,6 +2,8 @@
 //   tsresedit <exe> <type> <id> <language> <data-file> [<type> <id> <language> <data-file>]...
 // <type> is a number (6 string table, 10 RCDATA) or a name ("EXE"); <language> is a
 // decimal language identifier (0 neutral). Exit code 0 when every resource was written.
+#include "sys/libutils/win32/library.h"
+
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
@@ -36,6 +38,8 @@ const wchar_t* resourceName(const wchar_t* text)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // The bundler on Windows may run elevated from a folder others can write to.
+    ts::sys::win32::restrictDllSearch();
     if (argc < 6 || (argc - 2) % 4 != 0) {
         fwprintf(stderr, L"usage: tsresedit <exe> (<type> <id> <language> <file>)...\n");
         return 2;

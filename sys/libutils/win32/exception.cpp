@@ -30,6 +30,7 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 
 #include "sys/libutils/win32/debuglocation.h"
 #include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/registrydatastore.h"
 
 #include <dbghelp.h>
@@ -189,8 +190,10 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
     information.ThreadId = GetCurrentThreadId();
     information.ExceptionPointers = pointers;
     information.ClientPointers = TRUE;
-    bool written = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
-                                     pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
+    // dbghelp is no known DLL: from the system folder, and only when a dump is due.
+    auto writeDump = win32::systemFunction<decltype(&MiniDumpWriteDump)>("dbghelp.dll", "MiniDumpWriteDump");
+    bool written = writeDump && writeDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
+                                          pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
     if (reporter) {
         if (written) {
             TS_LOG(*reporter, 2) << "Minidump saved in " << path;

@@ -3,17 +3,46 @@
 
 #include "sys/libutils/exception.h"
 
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
 namespace ts { namespace sys { namespace win32 {
 
 namespace {
+
 const uint32_t messageFunctionNotFound = 33;
+
+HMODULE kernel32()
+{
+    // Always loaded; asking for it by name searches nothing.
+    return GetModuleHandleW(L"kernel32.dll");
 }
+
+void* kernel32Export(const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(kernel32(), name));
+}
+
+std::wstring systemFolder()
+{
+    wchar_t buffer[MAX_PATH];
+    UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
+}
+
+} // namespace
 
 Library::Library(const std::wstring& path) : m_module(LoadLibraryExW(path.c_str(), nullptr, 0))
 {
 }
 
-Library::Library(const char* fileName, const char* function) : m_module(LoadLibraryExA(fileName, nullptr, 0))
+Library::Library(const char* fileName) : m_module(loadSystemLibrary(fileName))
+{
+}
+
+Library::Library(const char* fileName, const char* function) : Library(fileName)
 {
     m_function = getProcAddress(function);
     if (!m_function) {
@@ -35,6 +64,40 @@ void* Library::getProcAddress(const char* name)
     if (!m_module)
         return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(m_module, name));
+}
+
+bool searchFlagsSupported()
+{
+    // The documented test: the update that brought the flags also brought this export.
+    return kernel32Export("AddDllDirectory") != nullptr;
+}
+
+HMODULE loadSystemLibrary(const char* fileName, bool searchFlags)
+{
+    if (std::strpbrk(fileName, "\\/:"))
+        return LoadLibraryExA(fileName, nullptr, 0);
+    const std::wstring name(fileName, fileName + std::strlen(fileName)); // system library names are ASCII
+    if (searchFlags)
+        return LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Without the flags: the full path, and the library's dependencies looked for
+    // beside it (the system folder) instead of beside the program.
+    const std::wstring folder = systemFolder();
+    if (folder.empty())
+        return nullptr;
+    return LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void* systemFunctionAddress(const char* fileName, const char* function)
+{
+    static std::mutex lock;
+    // Never destroyed: callers keep the addresses in statics, some used while the
+    // process ends.
+    static auto* libraries = new std::map<std::string, std::unique_ptr<Library>>();
+    std::lock_guard<std::mutex> guard(lock);
+    std::unique_ptr<Library>& library = (*libraries)[fileName];
+    if (!library || !library->loaded())
+        library.reset(new Library(fileName));
+    return library->getProcAddress(function);
 }
 
 }}} // namespace ts::sys::win32

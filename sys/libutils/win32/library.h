@@ -1,4 +1,5 @@
-// A loaded dynamic library, optionally with one function resolved at load time.
+// A loaded dynamic library, optionally with one function resolved at load time, and
+// the loading rules that keep a program's own folder out of the DLL search.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -16,8 +17,12 @@ class Library : public ILibrary {
 public:
     // Loads `path`; nothing is resolved. loaded() tells whether it worked.
     explicit Library(const std::wstring& path);
-    // Loads `fileName` and resolves `function` at once. Throws SystemMessageException
-    // (message 33, the Windows error) when the function cannot be resolved.
+    // Loads a system library by file name (loadSystemLibrary); nothing is resolved.
+    explicit Library(const char* fileName);
+    // Loads `fileName` and resolves `function` at once. A bare file name is taken from
+    // the system folder only, never from the program's or the current folder. Throws
+    // SystemMessageException (message 33, the Windows error) when the function cannot
+    // be resolved.
     Library(const char* fileName, const char* function);
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -34,5 +39,30 @@ private:
     HMODULE m_module = nullptr;
     void* m_function = nullptr;
 };
+
+// First thing a program does that may run elevated from a folder others can write:
+// later loads, including those inside system libraries, search the system folder only
+// (SetDefaultDllDirectories). Where that is missing (Windows 7 without KB2533623) only
+// the current folder leaves the search (SetDllDirectoryW(L"")); false then.
+bool restrictDllSearch();
+
+// Whether LoadLibraryEx takes the LOAD_LIBRARY_SEARCH_* flags (Windows 8, or 7 with
+// KB2533623).
+bool searchFlagsSupported();
+
+// Loads a system library by bare file name from the system folder, with its
+// dependencies searched there first: with LOAD_LIBRARY_SEARCH_SYSTEM32 where
+// `searchFlags`, else by full path. A name with a folder is loaded as given.
+HMODULE loadSystemLibrary(const char* fileName, bool searchFlags = searchFlagsSupported());
+
+// An export of a system library, loaded on first use and kept loaded until the process
+// ends. Null, with the Windows error as the last error, when either is missing.
+void* systemFunctionAddress(const char* fileName, const char* function);
+
+template <typename Fn>
+Fn systemFunction(const char* fileName, const char* function)
+{
+    return reinterpret_cast<Fn>(systemFunctionAddress(fileName, function));
+}
 
 }}} // namespace ts::sys::win32

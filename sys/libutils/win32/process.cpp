@@ -2,6 +2,7 @@
 #include "sys/libutils/win32/process.h"
 
 #include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/library.h"
 
 #include <lmcons.h>
 #include <userenv.h>
@@ -50,14 +51,17 @@ public:
         m_profile.dwSize = sizeof m_profile;
         m_profile.dwFlags = PI_NOUI;
         m_profile.lpUserName = m_userName;
-        m_loaded = LoadUserProfileW(m_token, &m_profile) != FALSE;
+        // userenv is no known DLL: from the system folder, when a profile is needed.
+        auto load = systemFunction<decltype(&LoadUserProfileW)>("userenv.dll", "LoadUserProfileW");
+        m_loaded = load && load(m_token, &m_profile) != FALSE;
     }
     LoadedProfile(const LoadedProfile&) = delete;
     LoadedProfile& operator=(const LoadedProfile&) = delete;
     ~LoadedProfile()
     {
         if (m_loaded)
-            UnloadUserProfile(m_token, m_profile.hProfile);
+            systemFunction<decltype(&UnloadUserProfile)>("userenv.dll", "UnloadUserProfile")(m_token,
+                                                                                             m_profile.hProfile);
     }
 
 private:

@@ -14,38 +14,18 @@ namespace {
 const uint32_t messageImpersonationFailed = 48;
 const uint32_t messageProfileFailed = 49;
 
-// One function of a library, loaded and resolved on first use and kept until the
-// process ends; null when either step fails.
-template <typename Fn>
-Fn resolveOnce(std::unique_ptr<Library>& slot, bool& tried, const char* library, const char* function)
-{
-    if (!tried) {
-        tried = true;
-        try {
-            slot.reset(new Library(library, function));
-        } catch (const SystemMessageException&) {
-            slot.reset();
-        }
-    }
-    return slot ? slot->functionAs<Fn>() : nullptr;
-}
-
 using ActiveConsoleSessionFn = DWORD(WINAPI*)();
 using QueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
 
 DWORD activeConsoleSession()
 {
-    static std::unique_ptr<Library> library;
-    static bool tried = false;
-    auto fn = resolveOnce<ActiveConsoleSessionFn>(library, tried, "kernel32.dll", "WTSGetActiveConsoleSessionId");
+    static const auto fn = systemFunction<ActiveConsoleSessionFn>("kernel32.dll", "WTSGetActiveConsoleSessionId");
     return fn ? fn() : 0;
 }
 
 bool queryUserToken(DWORD session, Handle& token)
 {
-    static std::unique_ptr<Library> library;
-    static bool tried = false;
-    auto fn = resolveOnce<QueryUserTokenFn>(library, tried, "wtsapi32.dll", "WTSQueryUserToken");
+    static const auto fn = systemFunction<QueryUserTokenFn>("wtsapi32.dll", "WTSQueryUserToken");
     return fn && fn(session, token.receive()) && token;
 }
 
@@ -130,7 +110,9 @@ UserProfile::UserProfile(HANDLE userToken)
     }
     m_profile.dwSize = sizeof m_profile;
     m_profile.lpUserName = name;
-    if (!LoadUserProfileA(m_token.get(), &m_profile)) {
+    // userenv is no known DLL: from the system folder, when a profile is needed.
+    auto loadProfile = systemFunction<decltype(&LoadUserProfileA)>("userenv.dll", "LoadUserProfileA");
+    if (!loadProfile || !loadProfile(m_token.get(), &m_profile)) {
         DWORD error = GetLastError();
         TS_LOG(log, 3) << "Failed to load user profile ";
         throw SystemMessageException(messageProfileFailed, error);
@@ -141,7 +123,8 @@ UserProfile::UserProfile(HANDLE userToken)
 
 UserProfile::~UserProfile()
 {
-    UnloadUserProfile(m_token.get(), m_profile.hProfile);
+    // Loaded by the constructor, so this resolves.
+    systemFunction<decltype(&UnloadUserProfile)>("userenv.dll", "UnloadUserProfile")(m_token.get(), m_profile.hProfile);
 }
 
 std::string desktopName(HDESK desktop)

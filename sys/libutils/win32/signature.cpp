@@ -1,8 +1,11 @@
 // Win32 only: signer name and trust checks through CryptQueryObject and WinVerifyTrust.
+// Neither library is a known DLL, so both are loaded from the system folder when first
+// needed instead of being imported (an import would be looked for beside Setup.exe).
 #include "sys/libutils/win32/signature.h"
 
 #include "sys/libutils/exception.h"
 #include "sys/libutils/logger.h"
+#include "sys/libutils/win32/library.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <windows.h>
@@ -30,7 +33,14 @@ public:
     }
 };
 
-// Closes what CryptQueryObject and CertFindCertificateInStore handed out.
+template <typename Fn>
+Fn crypt32(const char* name)
+{
+    return systemFunction<Fn>("crypt32.dll", name);
+}
+
+// Closes what CryptQueryObject and CertFindCertificateInStore handed out. Whatever was
+// handed out came from crypt32, so its release functions resolve.
 struct SignatureObjects {
     HCERTSTORE store = nullptr;
     HCRYPTMSG message = nullptr;
@@ -38,12 +48,56 @@ struct SignatureObjects {
     ~SignatureObjects()
     {
         if (certificate)
-            CertFreeCertificateContext(certificate);
+            crypt32<decltype(&CertFreeCertificateContext)>("CertFreeCertificateContext")(certificate);
         if (message)
-            CryptMsgClose(message);
+            crypt32<decltype(&CryptMsgClose)>("CryptMsgClose")(message);
         if (store)
-            CertCloseStore(store, 0);
+            crypt32<decltype(&CertCloseStore)>("CertCloseStore")(store, 0);
     }
+};
+
+// The state WinVerifyTrust keeps between a verify and its close. Closes it on
+// destruction, so no path leaves it open.
+class TrustVerification {
+public:
+    explicit TrustVerification(const wchar_t* path)
+    {
+        m_file.cbStruct = sizeof m_file;
+        m_file.pcwszFilePath = path;
+        m_data.cbStruct = sizeof m_data;
+        m_data.dwUIChoice = WTD_UI_NONE;
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+    }
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+    ~TrustVerification()
+    {
+        if (!m_open)
+            return;
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        m_verify(nullptr, &m_action, &m_data);
+    }
+
+    // The verification result; the thread's last error is the one WinVerifyTrust left.
+    LONG verify()
+    {
+        m_verify = systemFunction<decltype(&WinVerifyTrust)>("wintrust.dll", "WinVerifyTrust");
+        if (!m_verify)
+            return static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        LONG result = m_verify(nullptr, &m_action, &m_data);
+        m_open = true;
+        return result;
+    }
+
+private:
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    decltype(&WinVerifyTrust) m_verify = nullptr;
+    bool m_open = false;
 };
 
 } // namespace
@@ -53,9 +107,17 @@ std::wstring Signature::fileSignedBy(const wchar_t* path)
     Reporter log("Signature::fileSignedBy");
     SignatureObjects objects;
     DWORD contentType = 0;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, &contentType, nullptr, &objects.store,
-                          &objects.message, nullptr)) {
+    auto queryObject = crypt32<decltype(&CryptQueryObject)>("CryptQueryObject");
+    auto messageParameter = crypt32<decltype(&CryptMsgGetParam)>("CryptMsgGetParam");
+    auto findCertificate = crypt32<decltype(&CertFindCertificateInStore)>("CertFindCertificateInStore");
+    auto nameString = crypt32<decltype(&CertGetNameStringW)>("CertGetNameStringW");
+    if (!queryObject || !messageParameter || !findCertificate || !nameString) {
+        log.error("Failed to query signature:", GetLastError());
+        return L"";
+    }
+    if (!queryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                     CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, &contentType, nullptr, &objects.store, &objects.message,
+                     nullptr)) {
         log.error("Failed to query signature:", GetLastError());
         return L"";
     }
@@ -64,12 +126,12 @@ std::wstring Signature::fileSignedBy(const wchar_t* path)
         return L"";
     }
     DWORD size = 0;
-    if (!CryptMsgGetParam(objects.message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
+    if (!messageParameter(objects.message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
         log.error("Failed to get signer info size: ", GetLastError());
         return L"";
     }
     std::vector<BYTE> buffer(size);
-    if (!CryptMsgGetParam(objects.message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) {
+    if (!messageParameter(objects.message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) {
         log.error("Failed to get signer info: ", GetLastError());
         return L"";
     }
@@ -77,19 +139,19 @@ std::wstring Signature::fileSignedBy(const wchar_t* path)
     CERT_INFO certInfo = {};
     certInfo.Issuer = signer->Issuer;
     certInfo.SerialNumber = signer->SerialNumber;
-    objects.certificate = CertFindCertificateInStore(objects.store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                     CERT_FIND_SUBJECT_CERT, &certInfo, nullptr);
+    objects.certificate = findCertificate(objects.store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                          CERT_FIND_SUBJECT_CERT, &certInfo, nullptr);
     if (!objects.certificate) {
         log.error("Failed to get signer's certificate: ", GetLastError());
         return L"";
     }
     DWORD count = 0;
-    if (!CryptMsgGetParam(objects.message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &count) || count == 0) {
+    if (!messageParameter(objects.message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &count) || count == 0) {
         log.error("Failed to get signer's name size: ", GetLastError());
         return L"";
     }
     std::vector<wchar_t> name(count);
-    if (CertGetNameStringW(objects.certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), count) == 0) {
+    if (nameString(objects.certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), count) == 0) {
         log.error("Failed to get signer's name: ", GetLastError());
         return L"";
     }
@@ -119,21 +181,13 @@ std::string trustFailureText(long result, unsigned long lastError, const std::ws
 
 bool Signature::isSignedFileTrusted(const wchar_t* path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG result = WinVerifyTrust(nullptr, &action, &data);
-    DWORD lastError = GetLastError();
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(nullptr, &action, &data);
+    LONG result;
+    DWORD lastError;
+    {
+        TrustVerification verification(path);
+        result = verification.verify();
+        lastError = GetLastError();
+    }
     if (result == 0)
         return true;
     Reporter log("Signature::isSignedFileTrusted");
