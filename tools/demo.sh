@@ -6,6 +6,9 @@
 # and the older one over the newer (15622, nothing downgraded). It prints the run logs,
 # the full exit codes, the registry values the installers wrote, the Windows Installer
 # registrations and logs.
+# Then it runs the current one once more with its user interface (-suppressUpToDateInfo),
+# whose post-install page address a recorder registered for the demo's page scheme
+# receives.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -130,6 +133,20 @@ for arch in win32 win64; do
     grep -q '^exit code: 15622 ' <<<"$out" || status=1
     "$here/wine-run.sh" "$prefix" reg query 'HKLM\SOFTWARE\Tessaline\Core' /v Version /reg:64 2>/dev/null |
         tr -d '\r' | grep -q 'REG_SZ *7\.9\.1488\.0$' || { echo "the Core software was downgraded"; status=1; }
+    echo "=== $arch: the current release, -suppressUpToDateInfo, with its user interface"
+    record=$demo/page-$arch.txt
+    rm -f "$record"
+    "$here/wine-run.sh" "$prefix" reg add 'HKCR\tessaline-demo\shell\open\command' /ve /f \
+        /d "\"Z:$build/bin/tsrecorder.exe\" \"%1\"" >/dev/null
+    out=$(TS_RECORD_FILE="Z:$record" run_setup "$prefix" Setup.exe "run5-$arch.log" -suppressUpToDateInfo)
+    echo "$out"
+    grep -q '^exit code: 0 ' <<<"$out" || status=1
+    # Setup does not wait for the page's handler; the stand-in driver installers record
+    # their command lines in the same file.
+    for _ in $(seq 50); do grep -qs installcomplete "$record" && break; sleep 0.2; done
+    echo "--- post-install page:"
+    tr -d '\r' <"$record" 2>/dev/null | sed -n 's/^"[^"]*" "\(.*installcomplete.*\)"$/\1/p' | grep . ||
+        { echo "(none)"; status=1; }
     WINEPREFIX=$prefix wineserver -k || true
 done
 [ $status = 0 ] && echo "demo: installed in both prefixes" || echo "demo: FAILED" >&2

@@ -8,6 +8,7 @@
 #   properties.txt         CoreVersion=, ProductVersion= (dotted) and ProductId= ({GUID});
 #                          a properties.bin instead is taken as the record itself
 #   payload/               VELA\, DPINST32\, DPINST64\: archived with 7zz, solid blocks <= 64 MB
+#                          (a payload.7z instead is embedded as it is)
 #   ProductInstaller32.exe, ProductInstaller64.exe
 #   optional: CoreInstaller32.exe, CoreInstaller64.exe (win over the archive's Core
 #             package), branding.dat, banner.dat
@@ -27,7 +28,8 @@ trap 'rm -rf "$work"' EXIT
 for f in strings.txt layout.txt ProductInstaller32.exe ProductInstaller64.exe; do
     [ -e "$product/$f" ] || { echo "make-bundle: $product/$f is missing" >&2; exit 1; }
 done
-[ -d "$product/payload" ] || { echo "make-bundle: $product/payload is missing" >&2; exit 1; }
+[ -d "$product/payload" ] || [ -f "$product/payload.7z" ] ||
+    { echo "make-bundle: $product/payload is missing" >&2; exit 1; }
 
 # String table blocks, the layout text and the extended-properties record.
 python3 - "$product" "$work" <<'EOF'
@@ -94,7 +96,11 @@ open(os.path.join(work, "properties.bin"), "wb").write(record)
 EOF
 
 # The payload archive: LZMA2, solid blocks of at most 64 MB.
-(cd "$product/payload" && 7zz a -t7z -m0=lzma2 -mx=7 -ms=64m -bd -bso0 -bsp0 "$work/payload.7z" .)
+if [ -f "$product/payload.7z" ]; then
+    cp "$product/payload.7z" "$work/payload.7z"
+else
+    (cd "$product/payload" && 7zz a -t7z -m0=lzma2 -mx=7 -ms=64m -bd -bso0 -bsp0 "$work/payload.7z" .)
+fi
 
 resources=(6 1 0 strings.bin 10 1 0 properties.bin EXE 3 0 layout.bin EXE 4 0 payload.7z
            EXE 1 0 ProductInstaller32.exe EXE 2 0 ProductInstaller64.exe)

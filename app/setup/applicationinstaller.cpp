@@ -2,7 +2,8 @@
 
 #include "app/setup/payload.h"
 #include "app/setup/resource.h"
-#include "sys/libutils/win32/keyhandle.h"
+#include "sys/libutils/logger.h"
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/registry.h"
@@ -12,7 +13,6 @@
 #include "tk/libgui/resourcefunctions.h"
 
 #include <cwctype>
-#include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -90,38 +90,36 @@ std::wstring installerLogPath(const wchar_t* code)
 
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
 {
-    sys::win32::KeyHandle opened;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | sys::win32::registry::nativeViewFlag(),
-                      opened.receive()) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExW(opened.get(), value.c_str(), nullptr, &type, nullptr, &size);
-    // A value that grows between the size query and the read is read again.
-    for (int attempt = 0; attempt < 5 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-        DWORD got = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-        status = RegQueryValueExW(opened.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                                  &got);
-        if (status == ERROR_MORE_DATA) {
-            size = got;
-            status = ERROR_SUCCESS;
-            continue;
-        }
-        if (status != ERROR_SUCCESS || type != REG_SZ)
-            return false;
-        out.assign(buffer.data());
-        return true;
-    }
-    return false;
+    return sys::win32::registry::readStringValue(HKEY_LOCAL_MACHINE, key, value,
+                                                 sys::win32::registry::nativeViewFlag(), out);
 }
 
 namespace {
 
+class InstallerLogged : public sys::Logger::Logged {
+public:
+    InstallerLogged()
+        : sys::Identity("ApplicationInstaller", ""),
+          sys::Logger::Logged(sys::Logger::instance(), "ApplicationInstaller", "")
+    {
+    }
+};
+
 Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments)
 {
     DWORD exitCode = 0;
-    bool started = sys::win32::runProcess(programCommandLine(program, arguments), exitCode);
-    return mapInstallerExitCode(started, exitCode);
+    const std::wstring commandLine = programCommandLine(program, arguments);
+    bool started = sys::win32::runProcess(commandLine, exitCode);
+    Installer::Result result = mapInstallerExitCode(started, exitCode);
+    if (result == Installer::Failed) {
+        // The run log says only that the installation failed; support needs which program and why.
+        InstallerLogged logged;
+        if (started)
+            TS_LOG(logged, sys::LogLevel::Error) << "Installer exited with " << exitCode << ": " << sys::logText(commandLine);
+        else
+            TS_LOG(logged, sys::LogLevel::Error) << "Installer could not be started: " << sys::logText(commandLine);
+    }
+    return result;
 }
 
 // Resource "EXE" `id` written into a new temporary file of the folder; "" when the
@@ -165,8 +163,12 @@ Installer::Result ApplicationInstaller::uninstall()
 
 Installer::Result ApplicationInstaller::verify()
 {
-    DWORD type = 0;
-    if (!GetBinaryTypeW(m_programPath.c_str(), &type) || !sys::win32::isSignedByMaker(m_programPath))
+    m_unreadable = UnreadableFile();
+    if (DWORD error = sys::win32::checkReadable(m_programPath)) {
+        m_unreadable = UnreadableFile{m_programPath, error};
+        return Failed;
+    }
+    if (!sys::win32::isProgramFile(m_programPath) || !sys::win32::isSignedByMaker(m_programPath))
         return Failed;
     return Succeeded;
 }

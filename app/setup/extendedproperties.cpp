@@ -1,5 +1,7 @@
 #include "app/setup/extendedproperties.h"
 
+#include "sys/libutils/win32/resource.h"
+
 namespace ts { namespace app { namespace setupInstall {
 
 const char* const kExtendedPropertiesError = "Installer Extended Properties could not be loaded";
@@ -34,13 +36,9 @@ bool parseExtendedProperties(const uint8_t* data, size_t size, ExtendedPropertie
 
 bool loadExtendedProperties(HMODULE module, ExtendedProperties& out)
 {
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-    if (!info)
-        return false;
-    DWORD size = SizeofResource(module, info);
-    HGLOBAL loaded = LoadResource(module, info);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    return data && parseExtendedProperties(static_cast<const uint8_t*>(data), size, out);
+    sys::win32::ResourceBytes bytes;
+    return sys::win32::readResource(module, RT_RCDATA, MAKEINTRESOURCEW(1), bytes) == sys::win32::ResourceStatus::Found &&
+           parseExtendedProperties(static_cast<const uint8_t*>(bytes.data), bytes.size, out);
 }
 
 }}} // namespace ts::app::setupInstall

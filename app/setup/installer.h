@@ -1,6 +1,7 @@
 // The installable unit and the settings every installer is given.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -34,6 +35,17 @@ public:
     virtual Result uninstall() = 0;
     virtual Result verify() = 0;
     virtual ~Installer() = default;
+
+    // A file verify() could not open: the path and the Windows error. Such a failure is
+    // not a signature that failed; `error` is 0 when every file could be read.
+    struct UnreadableFile {
+        std::wstring path;
+        uint32_t error = 0;
+    };
+    const UnreadableFile& unreadableFile() const { return m_unreadable; }
+
+protected:
+    UnreadableFile m_unreadable;
 };
 
 class NullInstaller : public Installer {

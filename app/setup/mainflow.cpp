@@ -16,6 +16,7 @@
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/registry.h"
+#include "sys/libutils/win32/security.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "tk/installer/libinstall/environmentcleanup.h"
@@ -29,6 +30,7 @@
 
 namespace ts { namespace app { namespace setupInstall {
 
+using sys::LogLevel;
 using sys::SetupRunLog;
 using sys::Version;
 using tk::gui::resource::formatMessage;
@@ -41,9 +43,7 @@ const char* const kNoCorePackageError = "USB driver does not embed Core installe
 
 namespace {
 
-const int kInfo = 4;
-const int kError = 2;
-const wchar_t* const kInstallCompleteHost = L"https://www.tessaline.com";
+const std::wstring kInstallCompleteHost = L"https://www.tessaline.com";
 
 // The option group "Setup". The group is declared first so that its members are
 // destroyed before it.
@@ -75,7 +75,21 @@ struct SetupOptions {
     }
 };
 
-// User messages: a box unless quiet, then the same text at ERROR in the run log.
+// The library log of the front end: what went wrong, for support (tslog).
+class SetupLogged : public sys::Logger::Logged {
+public:
+    SetupLogged() : sys::Identity("Setup", ""), sys::Logger::Logged(sys::Logger::instance(), "Setup", "") {}
+};
+
+// A box unless quiet; MessageBoxW with no owner window.
+void showMessage(bool quiet, const std::wstring& text, const std::wstring& caption, UINT icon)
+{
+    if (!quiet)
+        MessageBoxW(nullptr, text.c_str(), caption.c_str(), icon);
+}
+
+// User messages: a box unless quiet, then the same text at ERROR in the run log and
+// in the library log.
 class Messenger {
 public:
     Messenger(SetupRunLog& log, bool quiet, std::wstring productName)
@@ -85,15 +99,27 @@ public:
 
     void error(uint32_t id, const wchar_t* fallback)
     {
-        uint16_t language = GetUserDefaultUILanguage();
-        std::wstring text = formatMessage(loadString(id, fallback, language), m_productName);
-        if (!m_quiet) {
-            std::wstring caption =
-                formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", language), m_productName);
-            MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
-        }
-        m_log.write(kError, toNarrow(text));
+        errorText(formatMessage(loadString(id, fallback, GetUserDefaultUILanguage()), m_productName));
     }
+
+    // A text already in the user's words.
+    void errorText(const std::wstring& text)
+    {
+        showMessage(m_quiet, text,
+                    formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", GetUserDefaultUILanguage()),
+                                  m_productName),
+                    MB_ICONERROR);
+        logError(toNarrow(text));
+    }
+
+    // An ERROR line in both logs, no box.
+    void logError(const std::string& text)
+    {
+        m_log.write(LogLevel::Error, text);
+        logLibraryError(text);
+    }
+    // For support only: an ERROR line in the library log.
+    void logLibraryError(const std::string& text) { TS_LOG(m_library, LogLevel::Error) << text; }
 
     void modified() { error(IDS_MODIFIED, kModifiedFallback); }
 
@@ -103,6 +129,7 @@ private:
     SetupRunLog& m_log;
     bool m_quiet;
     std::wstring m_productName;
+    SetupLogged m_library;
 };
 
 const wchar_t* const Messenger::kModifiedFallback =
@@ -128,15 +155,24 @@ public:
     }
     std::unique_ptr<Installer> createProduct() override
     {
-        return verified(makeProductInstaller(m_folder, m_module, m_settings));
+        std::unique_ptr<Installer> installer = makeProductInstaller(m_folder, m_module, m_settings);
+        if (!installer)
+            m_messenger.logLibraryError("The product installer program could not be written into " +
+                                        toNarrow(m_folder));
+        return verified(std::move(installer));
     }
 
 private:
     std::unique_ptr<Installer> verified(std::unique_ptr<Installer> installer)
     {
         if (installer && installer->verify() == Installer::Failed) {
+            const Installer::UnreadableFile unreadable = installer->unreadableFile();
             installer.reset();
-            m_messenger.modified();
+            if (unreadable.error)
+                m_messenger.errorText(unreadableFileText(unreadable.path, unreadable.error,
+                                                         sys::windowsErrorText(unreadable.error, true)));
+            else
+                m_messenger.modified();
         }
         return installer;
     }
@@ -148,32 +184,20 @@ private:
     Messenger& m_messenger;
 };
 
-bool isAdministrator()
-{
-    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                  0, 0, &administrators))
-        return false;
-    BOOL member = FALSE;
-    if (!CheckTokenMembership(nullptr, administrators, &member))
-        member = FALSE;
-    FreeSid(administrators);
-    return member != FALSE;
-}
-
 std::string versionLine(const char* name, const Version& version)
 {
     return std::string(name) + ": " + sys::toNarrowString(version);
 }
 
-// Steps after the run log is open. Returns the exit code; errors go to runSetup.
+// Steps after the run log is open. Returns the exit code; errors go to runSetup, which
+// closes the run log. Every exit releases the mutex and deletes the temporary folder
+// through their owners.
 int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& options, SetupRunLog& log)
 {
     const SetupOptionValues values = options.values();
     const bool quiet = values.silent && !values.mupLogFile.empty();
     log.open(values.mupLogFile);
-    log.write(kInfo, "Arguments: " + commandLine);
+    log.write(LogLevel::Info, "Arguments: " + commandLine);
 
     const std::wstring productName = loadString(IDS_PRODUCT_NAME);
     Messenger messenger(log, quiet, productName);
@@ -181,38 +205,32 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     std::wstring self;
     if (!sys::win32::getModuleFileName(nullptr, self) || !sys::win32::isSignedByMaker(self)) {
         messenger.modified();
-        log.close();
         return ExitNotSigned;
     }
-    if (!isAdministrator()) {
+    if (!sys::win32::isAdministrator()) {
         messenger.error(IDS_NOT_ADMIN, L"Installing %1 requires Administrator privileges.  Please log on as an "
                                        L"Administrator to proceed with the installation.");
-        log.close();
         return ExitNotAdministrator;
     }
     const std::wstring shortName = shortProductName(productName);
 
     sys::win32::Handle mutex(CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector"));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        log.write(kError, "Tessaline Setup is already running");
-        mutex.reset();
-        log.close();
+        messenger.logError("Tessaline Setup is already running");
         return ExitSuccess;
     }
 
     Version installed;
     if (tk::install::getInstalledCoreVersion(installed) && !installed.empty())
-        log.write(kInfo, versionLine("Previous version", installed));
+        log.write(LogLevel::Info, versionLine("Previous version", installed));
     else
-        log.write(kInfo, "Previous version: Not installed");
-    log.write(kInfo, versionLine("Update version", kUpdateVersion));
+        log.write(LogLevel::Info, "Previous version: Not installed");
+    log.write(LogLevel::Info, versionLine("Update version", kUpdateVersion));
 
     InstallSettings settings = makeInstallSettings(values, loadString(IDS_SUPPRESS_EULA), loadString(IDS_SYSTEM_CHECK));
 
     if (!sys::win32::isOsSupported()) {
         messenger.error(IDS_UNSUPPORTED_OS, L"%1 cannot be installed on this operating system.");
-        mutex.reset();
-        log.close();
         return ExitUnsupportedOs;
     }
 
@@ -231,34 +249,34 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     if (nothingToDo(settings)) {
         std::wstring text = formatMessage(loadString(IDS_UP_TO_DATE, L"%1 software is already up to date", language),
                                           shortName);
-        if (!quiet) {
-            std::wstring caption =
-                formatMessage(loadString(IDS_CAPTION, L"Install %1 software", language), shortName);
-            MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONINFORMATION);
-        }
-        log.write(kInfo, toNarrow(text));
-        mutex.reset();
-        log.close();
+        showMessage(quiet, text, formatMessage(loadString(IDS_CAPTION, L"Install %1 software", language), shortName),
+                    MB_ICONINFORMATION);
+        log.write(LogLevel::Info, toNarrow(text));
         return ExitUpToDate;
     }
 
     InProgressThread progress;
     if (!values.silent)
         progress.start();
-    extractPayload(instance, temporaryFolder);
+    PayloadFailure failure;
+    if (!extractPayload(instance, temporaryFolder, &failure)) {
+        progress.stop();
+        // What was unpacked goes first: on a full disk the library log needs the room.
+        temporaryFolder.remove();
+        messenger.errorText(describePayloadFailure(
+            failure, failure.systemError ? sys::windowsErrorText(failure.systemError, true) : L""));
+        return ExitFailure;
+    }
     const std::wstring& folder = temporaryFolder.path();
     if (values.stageDrivers && !hasCorePackage(folder))
         throw std::runtime_error(kNoCorePackageError);
 
     if (!values.extractAsDriver.empty()) {
-        log.write(kInfo, "Extracting drivers.");
+        log.write(LogLevel::Info, "Extracting drivers.");
         if (!hasCorePackage(folder))
             throw std::runtime_error(kNoCorePackageError);
         extractDrivers(folder, tk::gui::resource::toWide(values.extractAsDriver));
         progress.stop();
-        temporaryFolder.remove();
-        mutex.reset();
-        log.close();
         return ExitSuccess;
     }
 
@@ -272,15 +290,17 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     tk::install::RebootProperties reboot;
     RestartService restart;
     auto openPage = [&] {
-        std::set<unsigned> ids = makerProductIds(sys::win32::presentHardwareIds(L"USB"));
-        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(sys::toString(properties.productVersion),
-                                                                   loadString(IDS_PRODUCT_ID), ids));
+        sys::win32::DevicesReader devices;
+        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(loadString(IDS_INSTALL_COMPLETE_SITE),
+                                                                   sys::toString(properties.productVersion),
+                                                                   loadString(IDS_PRODUCT_ID),
+                                                                   deviceSuffix(devices.getUsbHardwareIds())));
     };
     int exitCode = finishInstallation(result, restartRequired, settings, values.disableInstallCompleteNotification,
                                       loadString(IDS_INSTALL_COMPLETE_PAGE) == L"Yes", reboot, restart, openPage,
                                       log);
-    mutex.reset();
-    log.close();
+    if (exitCode == ExitFailure)
+        messenger.logLibraryError("Installation failed.");
     return exitCode;
 }
 
@@ -291,6 +311,12 @@ std::string logCode(const char* prefix, unsigned number)
     char buffer[16];
     snprintf(buffer, sizeof buffer, "%s%04X", prefix, number & 0xFFFF);
     return buffer;
+}
+
+std::wstring unreadableFileText(const std::wstring& path, uint32_t error, const std::wstring& systemText)
+{
+    return L"The installation file " + path + L" is missing or cannot be read: system error " +
+           std::to_wstring(error) + L": " + systemText;
 }
 
 std::wstring shortProductName(const std::wstring& productName)
@@ -331,33 +357,34 @@ bool nothingToDo(const InstallSettings& s)
     return !s.installCore && !s.coreOutdated && !s.installProduct && !s.ignoreUpToDate;
 }
 
-std::set<unsigned> makerProductIds(const std::vector<std::wstring>& hardwareIds)
+std::wstring deviceSuffix(const std::vector<std::wstring>& hardwareIds)
 {
-    std::set<unsigned> ids;
-    for (std::wstring id : hardwareIds) {
-        for (wchar_t& c : id)
-            c = static_cast<wchar_t>(towupper(c));
-        unsigned productId = 0;
-        if (swscanf(id.c_str(), L"USB\\VID_2F1C&PID_%x", &productId) == 1)
-            ids.insert(productId);
+    static const std::wstring prefix = L"USB\\VID_2F1C&PID_";
+    std::set<unsigned long> ids;
+    for (const std::wstring& id : hardwareIds) {
+        if (id.size() <= prefix.size() || _wcsnicmp(id.c_str(), prefix.c_str(), prefix.size()) != 0)
+            continue;
+        // Only hexadecimal digits up to the end or the next "&": no sign, blank or "0x".
+        const std::wstring digits = id.substr(prefix.size(), id.find(L'&', prefix.size()) - prefix.size());
+        if (digits.empty() || digits.size() > 8 ||
+            digits.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
+            continue;
+        ids.insert(wcstoul(digits.c_str(), nullptr, 16));
     }
-    return ids;
+    std::wstring suffix;
+    for (unsigned long id : ids) {
+        wchar_t hex[16];
+        swprintf(hex, 16, L"%lx", id);
+        suffix += (suffix.empty() ? L"&pid=" : L",") + std::wstring(hex);
+    }
+    return suffix;
 }
 
-std::wstring installCompleteAddress(const std::wstring& versionText, const std::wstring& productId,
-                                    const std::set<unsigned>& productIds)
+std::wstring installCompleteAddress(const std::wstring& site, const std::wstring& versionText,
+                                    const std::wstring& productId, const std::wstring& deviceSuffix)
 {
-    std::wstring address = std::wstring(kInstallCompleteHost) + L"/support/installcomplete.php?version=" +
-                           versionText + L"&productId=" + productId;
-    const wchar_t* separator = L"&pid=";
-    for (unsigned id : productIds) {
-        wchar_t hex[16];
-        swprintf(hex, 16, L"%x", id);
-        address += separator;
-        address += hex;
-        separator = L",";
-    }
-    return address;
+    return (site.empty() ? kInstallCompleteHost : site) + L"/support/installcomplete.php?version=" + versionText +
+           L"&productId=" + productId + deviceSuffix;
 }
 
 int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
@@ -373,9 +400,9 @@ int finishInstallation(int result, bool restartRequired, const InstallSettings& 
         return ExitRestartRequired;
     }
     if (result == 0)
-        log.write(kInfo, "Installation completed successfully.");
+        log.write(LogLevel::Info, "Installation completed successfully.");
     else
-        log.write(kError, "Installation failed.");
+        log.write(LogLevel::Error, "Installation failed.");
     return result;
 }
 
@@ -386,7 +413,7 @@ int runSetup(HINSTANCE instance, const char* commandLine)
     const std::string arguments = commandLine ? commandLine : "";
     try {
         srand(GetTickCount());
-        sys::Logger::create(logCode("TSS", static_cast<unsigned>(rand()) & 0xFFFF), 6, 1, true);
+        sys::Logger::create(logCode("TSS", static_cast<unsigned>(rand()) & 0xFFFF), LogLevel::Verbose, 1, true);
         options.group.parseCommandLine(arguments);
         return mainFlow(instance, arguments, options, log);
     } catch (...) {
@@ -395,10 +422,11 @@ int runSetup(HINSTANCE instance, const char* commandLine)
         // silent deployment still finds why it ended.
         if (!log.isOpen() && !options.mupLogFile.getValue().empty()) {
             log.open(options.mupLogFile.getValue());
-            log.write(kInfo, "Arguments: " + arguments);
+            log.write(LogLevel::Info, "Arguments: " + arguments);
         }
-        log.write(kError, description);
-        log.close();
+        log.write(LogLevel::Error, description);
+        SetupLogged library;
+        TS_LOG(library, LogLevel::Error) << description;
         return ExitFailure;
     }
 }

@@ -36,6 +36,9 @@ int runSetup(HINSTANCE instance, const char* commandLine);
 
 // "TSS" + four upper-case hexadecimal digits of `number` (0..0xFFFF).
 std::string logCode(const char* prefix, unsigned number);
+// The message for an installer file that verify() could not open: the path, the
+// Windows error number and its text. Such a file was not found modified.
+std::wstring unreadableFileText(const std::wstring& path, uint32_t error, const std::wstring& systemText);
 // Product string 0 cut at its first backslash.
 std::wstring shortProductName(const std::wstring& productName);
 
@@ -61,12 +64,15 @@ void applyUpToDate(InstallSettings& settings, bool coreUpToDate, bool productUpT
 // The up-to-date branch runs when nothing is to be installed and nothing forces a run.
 bool nothingToDo(const InstallSettings& settings);
 
-// Product identifiers of the maker's USB devices among hardware identifiers
-// ("USB\VID_2F1C&PID_%x", case-insensitive), sorted and without duplicates.
-std::set<unsigned> makerProductIds(const std::vector<std::wstring>& hardwareIds);
-// The post-install page address.
-std::wstring installCompleteAddress(const std::wstring& versionText, const std::wstring& productId,
-                                    const std::set<unsigned>& productIds);
+// The device suffix of the post-install page: "&pid=" and the product identifiers of
+// the maker's USB devices among hardware identifiers ("USB\\VID_2F1C&PID_" and hexadecimal
+// digits up to the end or the next "&", in any case), ascending, in lower-case
+// hexadecimal and without duplicates, joined by ","; empty when there is none.
+std::wstring deviceSuffix(const std::vector<std::wstring>& hardwareIds);
+// The post-install page address on `site` (scheme and host, product string 8; the
+// maker's web site when empty).
+std::wstring installCompleteAddress(const std::wstring& site, const std::wstring& versionText,
+                                    const std::wstring& productId, const std::wstring& deviceSuffix);
 
 // What happens after the install sequence: restart, post-install page, flags, exit code.
 // `openPage` is called when the page is to be opened.

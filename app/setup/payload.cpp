@@ -1,6 +1,6 @@
 #include "app/setup/payload.h"
 
-#include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/resource.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "tk/libgui/resourcefunctions.h"
@@ -19,7 +19,6 @@ extern "C" {
 namespace ts { namespace app { namespace setupInstall {
 
 namespace fs = std::filesystem;
-using sys::win32::FileHandle;
 using tk::gui::resource::toNarrow;
 
 const char* const kCorePackageResourceError = "Could not extract embedded Core installer from resources";
@@ -29,10 +28,14 @@ TemporaryFolder::~TemporaryFolder()
     remove();
 }
 
-bool TemporaryFolder::create(std::wstring& path)
+bool TemporaryFolder::create(std::wstring& path, uint32_t* error)
 {
-    if (!m_path.empty() || !sys::win32::createTempDirectory(m_path))
+    DWORD failure = ERROR_SUCCESS;
+    if (!m_path.empty() || !sys::win32::createTempDirectory(m_path, &failure)) {
+        if (error)
+            *error = failure;
         return false;
+    }
     path = m_path;
     return true;
 }
@@ -49,50 +52,66 @@ bool TemporaryFolder::remove()
 
 // --- resources ----------------------------------------------------------------
 
-namespace {
-
-// The bytes of resource "EXE" `id`; false when missing, empty or not loadable.
-bool resourceBytes(HMODULE module, int id, const void*& data, DWORD& size)
-{
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), L"EXE");
-    if (!info)
-        return false;
-    size = SizeofResource(module, info);
-    HGLOBAL loaded = size ? LoadResource(module, info) : nullptr;
-    data = loaded ? LockResource(loaded) : nullptr;
-    return data != nullptr;
-}
-
-} // namespace
-
 bool writeResourceToFile(HMODULE module, int id, const std::wstring& path)
 {
-    const void* data = nullptr;
-    DWORD size = 0;
-    if (!resourceBytes(module, id, data, size))
+    sys::win32::ResourceBytes bytes;
+    if (sys::win32::readResource(module, L"EXE", MAKEINTRESOURCEW(id), bytes) != sys::win32::ResourceStatus::Found)
         return false;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+    return sys::win32::writeFileContents(path, bytes.data, bytes.size) == ERROR_SUCCESS;
 }
 
 bool hasResource(HMODULE module, int id)
 {
-    return FindResourceW(module, MAKEINTRESOURCEW(id), L"EXE") != nullptr;
+    return tk::gui::resource::hasExeResource(module, MAKEINTRESOURCEW(id));
 }
 
-bool extractPayload(HMODULE module, TemporaryFolder& folder)
+bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* failure)
 {
+    PayloadFailure ignored;
+    PayloadFailure& out = failure ? *failure : ignored;
+    out = PayloadFailure();
     std::wstring path;
-    if (!folder.create(path))
+    if (!folder.create(path, &out.systemError)) {
+        sys::win32::getTempPath(out.file);
         return false;
+    }
     const std::wstring archive = path + L"additional.7z";
-    if (!writeResourceToFile(module, PayloadArchive, archive))
+    sys::win32::ResourceBytes bytes;
+    if (sys::win32::readResource(module, L"EXE", MAKEINTRESOURCEW(PayloadArchive), bytes) !=
+        sys::win32::ResourceStatus::Found) {
+        out.step = PayloadStep::ReadResource;
+        out.systemError = GetLastError();
         return false;
-    MoveFileExW(archive.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return extractArchive(archive, path) == ExtractSuccess;
+    }
+    out.step = PayloadStep::WriteArchive;
+    out.file = archive;
+    out.systemError = sys::win32::writeFileContents(archive, bytes.data, bytes.size);
+    if (out.systemError != ERROR_SUCCESS)
+        return false;
+    sys::win32::deleteAtRestart(archive);
+    out.step = PayloadStep::Unpack;
+    ExtractDetail where;
+    out.result = extractArchive(archive, path, &where);
+    out.file = where.file;
+    out.systemError = where.systemError;
+    return out.result == ExtractSuccess;
+}
+
+std::wstring describePayloadFailure(const PayloadFailure& failure, const std::wstring& systemText)
+{
+    std::wstring text = L"Unpacking the payload failed while ";
+    switch (failure.step) {
+    case PayloadStep::CreateFolder: text += L"creating the temporary folder in "; break;
+    case PayloadStep::ReadResource: text += L"reading the payload resource"; break;
+    case PayloadStep::WriteArchive: text += L"writing "; break;
+    case PayloadStep::Unpack: text += L"unpacking "; break;
+    }
+    text += failure.file;
+    text += L": archive result " + std::to_wstring(failure.result) + L", system error " +
+            std::to_wstring(failure.systemError);
+    if (!systemText.empty())
+        text += L": " + systemText;
+    return text;
 }
 
 // --- 7z extraction ------------------------------------------------------------
@@ -149,17 +168,6 @@ namespace {
 const size_t kInputBufferSize = 1 << 18;
 const ISzAlloc kAlloc = {SzAlloc, SzFree};
 
-// Creates a folder with its missing parents; failures show up when a file is created.
-void createFolders(const std::wstring& path)
-{
-    if (path.empty() || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return;
-    size_t slash = path.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':')
-        createFolders(path.substr(0, slash));
-    CreateDirectoryW(path.c_str(), nullptr);
-}
-
 // The open archive: file, streams and database, released in the destructor.
 class Archive {
 public:
@@ -181,7 +189,10 @@ public:
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
-    bool openFile(const std::wstring& path) { return InFile_OpenW(&m_file.file, path.c_str()) == 0; }
+    // The Windows error of the open, 0 on success.
+    WRes openFile(const std::wstring& path) { return InFile_OpenW(&m_file.file, path.c_str()); }
+    // The Windows error of the last failed read.
+    WRes readError() const { return m_file.wres; }
 
     SRes open()
     {
@@ -231,42 +242,40 @@ private:
     size_t m_outputSize = 0;
 };
 
-bool writeWholeFile(const std::wstring& path, const Byte* data, size_t size)
-{
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    while (size > 0) {
-        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file.get(), data, chunk, &written, nullptr) || written != chunk)
-            return false;
-        data += chunk;
-        size -= chunk;
-    }
-    return CloseHandle(file.release()) != FALSE;
-}
-
 } // namespace
 
-ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring& folder)
+ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring& folder, ExtractDetail* failure)
 {
+    ExtractDetail ignored;
+    ExtractDetail& out = failure ? *failure : ignored;
+    out.file = archivePath;
+    out.systemError = 0;
     Archive archive;
-    if (!archive.openFile(archivePath))
+    if (WRes error = archive.openFile(archivePath)) {
+        out.systemError = error;
         return ExtractCannotOpen;
+    }
+    // A failed read leaves its Windows error in the stream; data faults have none.
+    auto decoderFailure = [&](SRes result) {
+        if (result == SZ_ERROR_READ)
+            out.systemError = archive.readError();
+        return mapDecoderResult(result);
+    };
     SRes result = archive.open();
     if (result != SZ_OK)
-        return mapDecoderResult(result);
+        return decoderFailure(result);
 
     std::vector<std::wstring> names(archive.count());
     for (UInt32 i = 0; i < archive.count(); ++i) {
         names[i] = archive.name(i);
-        if (!isSafeEntryName(names[i]))
+        if (!isSafeEntryName(names[i])) {
+            out.file = names[i];
             return ExtractArchiveError;
+        }
     }
     for (UInt32 i = 0; i < archive.count(); ++i)
         if (archive.isDirectory(i))
-            createFolders(entryPath(folder, names[i]));
+            sys::win32::createDirectories(entryPath(folder, names[i])); // a failure shows when a file is made
     for (UInt32 i = 0; i < archive.count(); ++i) {
         if (archive.isDirectory(i))
             continue;
@@ -274,13 +283,16 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
         size_t size = 0;
         result = archive.extract(i, data, size);
         if (result != SZ_OK)
-            return mapDecoderResult(result);
+            return decoderFailure(result);
         const std::wstring path = entryPath(folder, names[i]);
         size_t slash = path.find_last_of(L'\\');
         if (slash != std::wstring::npos)
-            createFolders(path.substr(0, slash));
-        if (!writeWholeFile(path, data, size))
+            sys::win32::createDirectories(path.substr(0, slash));
+        if (DWORD error = sys::win32::writeFileContents(path, data, size)) {
+            out.file = path;
+            out.systemError = error;
             return ExtractFileError;
+        }
     }
     return ExtractSuccess;
 }
@@ -289,8 +301,8 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
 
 bool hasCorePackage(const std::wstring& folder)
 {
-    return GetFileAttributesW(entryPath(folder, L"VELA\\TessalineCore.dat").c_str()) != INVALID_FILE_ATTRIBUTES &&
-           GetFileAttributesW(entryPath(folder, L"VELA\\TessalineCore64.dat").c_str()) != INVALID_FILE_ATTRIBUTES;
+    return sys::win32::pathExists(entryPath(folder, L"VELA\\TessalineCore.dat")) &&
+           sys::win32::pathExists(entryPath(folder, L"VELA\\TessalineCore64.dat"));
 }
 
 std::wstring corePackagePath(const std::wstring& folder, HMODULE module, bool is64Bit)
@@ -331,19 +343,18 @@ std::vector<std::wstring> splitLayoutLines(const wchar_t* text, size_t length)
 
 std::vector<std::wstring> loadLayout(HMODULE module)
 {
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(LayoutResource), L"EXE");
-    if (!info)
-        throw std::runtime_error("Unable to find embedded layout file resource");
-    DWORD size = SizeofResource(module, info);
-    if (size == 0)
-        return {};
-    HGLOBAL loaded = LoadResource(module, info);
-    if (!loaded)
-        throw std::runtime_error("Unable to load embedded layout file resource");
-    const void* data = LockResource(loaded);
-    if (!data || size % 2 != 0)
-        throw std::runtime_error("Unexpected contents of embedded layout file resource");
-    return splitLayoutLines(static_cast<const wchar_t*>(data), size / 2);
+    sys::win32::ResourceBytes bytes;
+    switch (sys::win32::readResource(module, L"EXE", MAKEINTRESOURCEW(LayoutResource), bytes)) {
+    case sys::win32::ResourceStatus::Missing: throw std::runtime_error("Unable to find embedded layout file resource");
+    case sys::win32::ResourceStatus::Empty: return {};
+    case sys::win32::ResourceStatus::NotLoaded: throw std::runtime_error("Unable to load embedded layout file resource");
+    case sys::win32::ResourceStatus::NotLocked: break;
+    case sys::win32::ResourceStatus::Found:
+        if (bytes.size % 2 == 0)
+            return splitLayoutLines(static_cast<const wchar_t*>(bytes.data), bytes.size / 2);
+        break;
+    }
+    throw std::runtime_error("Unexpected contents of embedded layout file resource");
 }
 
 // --- driver extraction ----------------------------------------------------------
@@ -378,8 +389,8 @@ void extractDrivers(const std::wstring& folder, const std::wstring& targetText)
             if (!it->is_regular_file(error) || it->path().filename() == L"DPInst.xml")
                 continue;
             const fs::path copy = destination / it->path().filename();
-            // CopyFileW: libstdc++'s copy_file reports "File exists" for new targets under mingw.
-            if (!CopyFileW(it->path().c_str(), copy.c_str(), FALSE))
+            // Not fs::copy_file: libstdc++ reports "File exists" for new targets under mingw.
+            if (sys::win32::copyFile(it->path().wstring(), copy.wstring(), true) != ERROR_SUCCESS)
                 throw std::runtime_error("Failed to copy file " + toNarrow(it->path().wstring()) + " to " +
                                          toNarrow(copy.wstring()));
         }

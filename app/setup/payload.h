@@ -29,8 +29,9 @@ public:
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     // Creates the folder when the holder is empty; `path` ends in "\". False (holder
-    // unchanged) when it is not empty or the folder cannot be made.
-    bool create(std::wstring& path);
+    // unchanged) when it is not empty or the folder cannot be made; `error` (when given)
+    // then holds the Windows error, 0 when the holder was not empty.
+    bool create(std::wstring& path, uint32_t* error = nullptr);
     const std::wstring& path() const { return m_path; }
     // Deletes the folder now; true when it is gone (the holder is then empty).
     bool remove();
@@ -61,6 +62,31 @@ enum ExtractResult : int32_t {
     ExtractOther = 17,
 };
 
+// Where extractArchive stopped: the file involved (the archive, or the file being
+// written) and the Windows error (0 when the archive's content is at fault).
+struct ExtractDetail {
+    std::wstring file;
+    uint32_t systemError = 0;
+};
+
+// The step of extractPayload that failed.
+enum class PayloadStep { CreateFolder, ReadResource, WriteArchive, Unpack };
+
+// Why extractPayload failed: the step, the file involved (the temporary path for
+// CreateFolder), the extraction result (ExtractSuccess before unpacking) and the
+// Windows error (0 when there is none).
+struct PayloadFailure {
+    PayloadStep step = PayloadStep::CreateFolder;
+    std::wstring file;
+    ExtractResult result = ExtractSuccess;
+    uint32_t systemError = 0;
+};
+
+// One line for the logs and the message box: "Unpacking the payload failed while " +
+// the step and its file + ": archive result " + number + ", system error " + number,
+// then ": " + `systemText` when that is not empty.
+std::wstring describePayloadFailure(const PayloadFailure& failure, const std::wstring& systemText);
+
 // The ExtractResult of a 7z decoder result code (SZ_OK, SZ_ERROR_...).
 ExtractResult mapDecoderResult(int decoderResult);
 
@@ -77,11 +103,14 @@ bool writeResourceToFile(HMODULE module, int id, const std::wstring& path);
 // Resource "EXE" `id` of the module exists.
 bool hasResource(HMODULE module, int id);
 // Creates the holder's folder, writes resource "EXE" 4 into it as "additional.7z" and
-// unpacks it there. True when everything was unpacked.
-bool extractPayload(HMODULE module, TemporaryFolder& folder);
+// unpacks it there. True when everything was unpacked; otherwise `failure` (when
+// given) says where it stopped. What was unpacked stays until the holder deletes it.
+bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* failure = nullptr);
 // Unpacks a 7z archive into `folder`. An archive with an entry name that would leave
-// the folder is refused (ExtractArchiveError) before anything is written.
-ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder);
+// the folder is refused (ExtractArchiveError) before anything is written. On failure
+// `failure` (when given) names the file and the Windows error.
+ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder,
+                             ExtractDetail* failure = nullptr);
 // Both VELA\TessalineCore.dat and VELA\TessalineCore64.dat exist under the folder.
 bool hasCorePackage(const std::wstring& folder);
 // The Core installer program for this system: resource "EXE" 6 (64-bit Windows) or 5,

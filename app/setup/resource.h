@@ -7,6 +7,7 @@
 #define IDS_SYSTEM_CHECK 5
 #define IDS_INSTALL_COMPLETE_PAGE 6
 #define IDS_NEW_DEVICE_ACTIVITY 7
+#define IDS_INSTALL_COMPLETE_SITE 8
 // User messages, per language.
 #define IDS_CAPTION 32
 #define IDS_UP_TO_DATE 33

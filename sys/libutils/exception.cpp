@@ -1,5 +1,5 @@
 #include "sys/libutils/exception.h"
-#include "tk/libgui/resourcefunctions.h"
+#include "sys/libutils/text.h"
 
 #include <cstdio>
 
@@ -41,7 +41,7 @@ std::wstring messageText(uint32_t number)
 const char* ExceptionBase::what() const noexcept
 {
     try {
-        m_what = tk::gui::resource::toNarrow(getText());
+        m_what = toNarrow(getText());
     } catch (...) {
         m_what = "Unknown exception type";
     }
@@ -129,7 +129,7 @@ std::string describeCurrentException()
     try {
         throw;
     } catch (const Exception& e) {
-        return tk::gui::resource::toNarrow(e.getText());
+        return toNarrow(e.getText());
     } catch (const std::exception& e) {
         return e.what();
     } catch (const char* text) {

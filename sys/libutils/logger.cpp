@@ -102,7 +102,7 @@ int parseLevel(const std::string& text, int fallback)
 {
     if (text.empty())
         return fallback;
-    for (int level = 0; level < 7; ++level)
+    for (int level = LogLevel::Always; level < LogLevel::Count; ++level)
         if (strcasecmp(text.c_str(), levelName(level)) == 0)
             return level;
     return fallback;
@@ -402,7 +402,7 @@ void Logger::Module::replaceOutputs(Output* output, int threshold)
 
 void Logger::Module::write(int level, const char* file, int line, const std::string& label, const std::string& text)
 {
-    if (level < 0 || level > 6)
+    if (level < LogLevel::Always || level >= LogLevel::Count)
         return;
     Guard guard;
     std::unique_ptr<Output>& list = m_byLevel[level];
@@ -472,7 +472,7 @@ Logger& Logger::create(const std::string& name, int defaultVerbosity, uint32_t f
         struct Banner : Logged {
             Banner(Logger& logger) : Logged(logger, logger.name(), "") {}
         } banner(*g_instance);
-        TS_LOG(banner, 0) << versionBanner() << "Started at " << ctimeNow();
+        TS_LOG(banner, LogLevel::Always) << versionBanner() << "Started at " << ctimeNow();
     }
     return *g_instance;
 }
@@ -482,7 +482,7 @@ Logger& Logger::instance()
     Guard guard;
     if (g_instance)
         return *g_instance;
-    return create(executableBaseName(), 4, 1, false);
+    return create(executableBaseName(), LogLevel::Info, 1, false);
 }
 
 Logger::Module& Logger::getModule(const std::string& name)
@@ -515,27 +515,27 @@ void Logger::attachDedicatedFile(Logged& logged, const std::string& fileStem, ui
     const std::string& module = logged.name();
     std::string file = state.directory + fileStem + ".log";
     if (state.byName.count(module) && state.byName[module]) {
-        TS_LOG(logged, 5) << "Using existing logging output(s) for " << module;
+        TS_LOG(logged, LogLevel::Debug) << "Using existing logging output(s) for " << module;
         return;
     }
-    TS_LOG(logged, 5) << "Creating logging output for " << module << " to " << file;
+    TS_LOG(logged, LogLevel::Debug) << "Creating logging output for " << module << " to " << file;
     size_t existing = state.fileOutputs.size();
     FileOutput* output = state.newFile(file, FileOutput::New, maxFileSize, 1, maxFileCount);
-    logged.module()->replaceOutputs(output, 4);
-    logged.module()->setVerbosity(4);
+    logged.module()->replaceOutputs(output, LogLevel::Info);
+    logged.module()->setVerbosity(LogLevel::Info);
     Output* registered = output;
     for (size_t i = 0; i < existing; ++i) {
         FileOutput* other = state.fileOutputs[i];
         if (other->path().find(state.name) != std::string::npos && other->mode() != FileOutput::New) {
             FileOutput* companion =
                 state.newFile(file, other->mode(), std::max(maxFileSize, other->maxSize()), 1, maxFileCount);
-            logged.module()->addOutput(companion, 4);
+            logged.module()->addOutput(companion, LogLevel::Info);
             registered = companion;
             break;
         }
     }
     state.byName[module] = registered;
-    TS_LOG(logged, 0) << versionBanner() << "Started at " << ctimeNow();
+    TS_LOG(logged, LogLevel::Always) << versionBanner() << "Started at " << ctimeNow();
 }
 
 // ---- Logged and LogLine -----------------------------------------------------------------
@@ -543,8 +543,8 @@ void Logger::attachDedicatedFile(Logged& logged, const std::string& fileStem, ui
 Logger::Logged::Logged()
 {
     m_module = &Logger::instance().getModule(m_name);
-    if (m_name.empty() && m_module->verbosity() > 2) {
-        TS_LOG(*this, 3) << "Anonymous Logged Object Created";
+    if (m_name.empty() && m_module->verbosity() > LogLevel::Error) {
+        TS_LOG(*this, LogLevel::Warn) << "Anonymous Logged Object Created";
     }
 }
 

@@ -30,6 +30,16 @@ protected:
     const Identity* m_parent = nullptr;
 };
 
+// Log levels. A line is written when its level is at most the verbosity; the names
+// are those of levelName().
+struct LogLevel {
+    enum : int { Always = 0, Fatal = 1, Error = 2, Warn = 3, Info = 4, Debug = 5, Verbose = 6 };
+    static constexpr int Count = 7;
+};
+
+// "ALWAYS".."VERBOSE" for LogLevel::Always..Verbose, "" otherwise.
+const char* levelName(int level);
+
 // "ALWAYS".."VERBOSE" compared case-insensitively in that order; `fallback` for empty or
 // unmatched text (numbers are not levels).
 int parseLevel(const std::string& text, int fallback);
@@ -84,7 +94,7 @@ public:
         std::string m_name;
         std::atomic<int32_t> m_verbosity;
         std::vector<std::pair<Output*, int>> m_outputs;
-        std::unique_ptr<Output> m_byLevel[7];
+        std::unique_ptr<Output> m_byLevel[LogLevel::Count];
     };
 
     class Logged : public virtual Identity {

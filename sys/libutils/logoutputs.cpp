@@ -1,5 +1,7 @@
 #include "sys/libutils/logoutputs.h"
 
+#include "sys/libutils/win32/findhandle.h"
+
 #include <windows.h>
 #include <algorithm>
 #include <ctime>
@@ -80,14 +82,13 @@ void pruneDecorated(const std::string& path, uint32_t maxFileCount)
     std::string folder = directoryOf(path);
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((stem + "*-*" + ext).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    win32::FindHandle find(FindFirstFileA((stem + "*-*" + ext).c_str(), &data));
+    if (!find)
         return;
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.push_back(data.cFileName);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &data));
     for (const std::string& name : decoratedFilesToPrune(names, maxFileCount))
         DeleteFileA((folder + name).c_str());
 }
@@ -146,7 +147,7 @@ void FileOutput::write(uint64_t elapsedMs, int level, const char* file, int line
     if (full || m_checker->isRemovedOrRenamed()) {
         m_stream.close();
         open(m_mode == Append ? New : m_mode);
-        m_impl->write(elapsedMs, 0, "logoutputs.cpp", __LINE__, module, label, threadName,
+        m_impl->write(elapsedMs, LogLevel::Always, "logoutputs.cpp", __LINE__, module, label, threadName,
                       versionBanner() + "Log file restarted at " + ctimeNow());
     }
     if (m_stream.is_open())

@@ -100,13 +100,10 @@ Bool::Bool(const std::string& name, bool value, const std::string& description, 
 
 void Bool::parse(int& count, char** tokens)
 {
-    if (count < 2) {
-        count = 0;
-        return;
-    }
-    m_value = isTrueText(tokens[1], false);
-    m_origin = CommandLine;
-    count = 2;
+    parseValue(count, tokens, [this](char** values, int) {
+        m_value = isTrueText(values[0], false);
+        return 1;
+    });
 }
 
 std::string Bool::getValueString() const
@@ -131,13 +128,10 @@ Int::Int(const std::string& name, int32_t value, const std::string& description,
 
 void Int::parse(int& count, char** tokens)
 {
-    if (count < 2) {
-        count = 0;
-        return;
-    }
-    m_value = static_cast<int32_t>(strtol(tokens[1], nullptr, 0));
-    m_origin = CommandLine;
-    count = 2;
+    parseValue(count, tokens, [this](char** values, int) {
+        m_value = static_cast<int32_t>(strtol(values[0], nullptr, 0));
+        return 1;
+    });
 }
 
 std::string Int::getValueString() const
@@ -163,24 +157,21 @@ String::String(const std::string& name, const std::string& value, const std::str
 
 void String::parse(int& count, char** tokens)
 {
-    if (count < 2) {
-        count = 0;
-        return;
-    }
-    std::string value = tokens[1];
-    int next = 2;
-    while (next < count && !value.empty() && value.front() == '"' && value.back() != '"')
-        value += std::string(" ") + tokens[next++];
-    if (!value.empty() && value.front() == '"' && value.back() == '"') {
-        value.pop_back();
-        // A lone quote leaves nothing to take the opening quote from.
-        if (value.empty())
-            throw std::out_of_range("invalid string position");
-        value.erase(0, 1);
-    }
-    m_value = value;
-    m_origin = CommandLine;
-    count = next;
+    parseValue(count, tokens, [this](char** values, int available) {
+        std::string value = values[0];
+        int used = 1;
+        while (used < available && !value.empty() && value.front() == '"' && value.back() != '"')
+            value += std::string(" ") + values[used++];
+        if (!value.empty() && value.front() == '"' && value.back() == '"') {
+            value.pop_back();
+            // A lone quote leaves nothing to take the opening quote from.
+            if (value.empty())
+                throw std::out_of_range("invalid string position");
+            value.erase(0, 1);
+        }
+        m_value = value;
+        return used;
+    });
 }
 
 std::string String::getValueString() const

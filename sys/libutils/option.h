@@ -71,6 +71,21 @@ public:
 protected:
     // Sets the value from a store's text.
     virtual void setFromText(const std::string& text) = 0;
+    // The steps of parse() for an option followed by a value: without a value token,
+    // count becomes 0 and nothing changes. Otherwise `take(values, available)` is given
+    // the tokens after the name, sets the value and returns how many it used; the
+    // origin becomes CommandLine and count the tokens consumed, name included.
+    template <class Take>
+    void parseValue(int& count, char** tokens, Take take)
+    {
+        if (count < 2) {
+            count = 0;
+            return;
+        }
+        int used = take(tokens + 1, count - 1);
+        m_origin = CommandLine;
+        count = 1 + used;
+    }
 };
 
 class Flag : public SingleOption {

@@ -23,7 +23,7 @@ int64_t frequency()
 const char* levelName(int level)
 {
     static const char* const names[] = {"ALWAYS", "FATAL", "ERROR", "WARN", "INFO", "DEBUG", "VERBOSE"};
-    return level >= 0 && level < 7 ? names[level] : "";
+    return level >= LogLevel::Always && level < LogLevel::Count ? names[level] : "";
 }
 
 std::string formatElapsed(uint64_t ms)
@@ -61,7 +61,7 @@ void SetupRunLog::open(const std::string& path)
 {
     m_file.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    write(4, "Start Tessaline Setup");
+    write(LogLevel::Info, "Start Tessaline Setup");
 }
 
 void SetupRunLog::write(int level, const std::string& text)
@@ -77,7 +77,7 @@ void SetupRunLog::close()
 {
     if (!m_file.valid())
         return;
-    write(4, "Stop Tessaline Setup");
+    write(LogLevel::Info, "Stop Tessaline Setup");
     m_file.reset();
 }
 

@@ -1,5 +1,6 @@
 // The front end's own plain-text run log (the mupLogFile option).
 #pragma once
+#include "sys/libutils/logger.h"
 #include "sys/libutils/win32/handle.h"
 #include <cstdint>
 #include <string>
@@ -10,8 +11,6 @@ namespace ts { namespace sys {
 std::string formatElapsed(uint64_t milliseconds);
 // "[" + elapsed + "] " + level name padded to 7 + "\t" + text (no line end).
 std::string formatRunLogLine(uint64_t elapsedMs, int level, const std::string& text);
-// "ALWAYS".."VERBOSE" for 0..6, "" otherwise.
-const char* levelName(int level);
 
 class SetupRunLog {
 public:

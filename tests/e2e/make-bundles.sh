@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # make-bundles.sh <build-dir>: the Setup bundles of the end-to-end tests, in
 # <build-dir>/testdata/e2e. Their installer programs are signed copies of tsrecorder,
-# which records its command line; "demo" is the demo product's bundle.
+# which records its command line; "demo" is the demo product's bundle. "recorder" opens
+# its post-install page on the scheme tessaline-e2e; "pageno" has product string 6 "yes",
+# which is not "Yes", and so opens none.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
@@ -13,18 +15,19 @@ rm -rf "$out" && mkdir -p "$out"
 recorder=$out/recorder-signed.exe
 "$tools/sign.sh" "$build/bin/tsrecorder.exe" "$recorder"
 
-product() { # dir core-program
-    local dir=$1 core=$2
+product() { # dir core-program [string-6]
+    local dir=$1 core=$2 page=${3:-Yes}
     mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32" "$dir/payload/DPINST64"
     cp "$tools/../product/demo/layout.txt" "$dir/"
-    cat >"$dir/strings.txt" <<'TXT'
+    cat >"$dir/strings.txt" <<TXT
 0=Tessaline E2E Test
 1=e2e
 2=
 4=No
 5=Yes
-6=No
+6=$page
 7=MixedCase
+8=tessaline-e2e://e2e.tessaline.com
 TXT
     printf 'CoreVersion=7.9.1488.0\nProductVersion=2.1.40.0\nProductId={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}\n' \
         >"$dir/properties.txt"
@@ -48,10 +51,30 @@ product "$out/recorder" "$recorder"
 product "$out/unsigned" "$build/bin/tsrecorder.exe"
 "$tools/make-bundle.sh" "$out/unsigned" "$out/unsigned.exe" >/dev/null
 
+product "$out/pageno" "$recorder" yes
+"$tools/make-bundle.sh" "$out/pageno" "$out/pageno.exe" >/dev/null
+
 product "$out/short" "$recorder"
 rm "$out/short/properties.txt"
 head -c 58 /dev/zero | tr '\0' '\1' >"$out/short/properties.bin"
 "$tools/make-bundle.sh" "$out/short" "$out/short.exe" >/dev/null
+
+# A signed bundle around an archive whose packed data is damaged.
+product "$out/damaged" "$recorder"
+(cd "$out/damaged/payload" && 7zz a -t7z -m0=lzma2 -mx=7 -bd -bso0 -bsp0 "$out/damaged/payload.7z" .)
+# The packed streams follow the 32-byte start header; the archive's own header is at the end.
+python3 -c 'import sys
+p = sys.argv[1]
+d = bytearray(open(p, "rb").read())
+for i in range(64, 320):
+    d[i] ^= 0x55
+open(p, "wb").write(d)' "$out/damaged/payload.7z"
+"$tools/make-bundle.sh" "$out/damaged" "$out/damaged.exe" >/dev/null
+
+# A payload without the Core package.
+product "$out/nocore" "$recorder"
+rm "$out/nocore/payload/VELA/TessalineCore.dat" "$out/nocore/payload/VELA/TessalineCore64.dat"
+"$tools/make-bundle.sh" "$out/nocore" "$out/nocore.exe" >/dev/null
 
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"

@@ -1,5 +1,7 @@
 // Setup bundles run end to end: installer programs that record their command lines,
-// and the demo product with real Windows Installer packages.
+// and the demo product with real Windows Installer packages. A recorder registered as
+// the handler of the bundle's post-install page scheme records the addresses Setup opens.
+#include "support/setuprun.h"
 #include "support/testsupport.h"
 #include "sys/libutils/logreader.h"
 #include "sys/libutils/win32/osinfo.h"
@@ -8,6 +10,7 @@
 #include <windows.h>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,7 +46,8 @@ std::wstring bundle(const wchar_t* name)
 // One run of a bundle with recording installer programs.
 struct BundleRun {
     uint32_t exitCode = 0xFFFFFFFF;
-    std::vector<std::wstring> commandLines;
+    std::vector<std::wstring> commandLines; // of the installer programs
+    std::vector<std::wstring> pages;        // the addresses opened
     std::string runLog;
     std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
     int windowsClosed = 0;
@@ -70,11 +74,14 @@ std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstri
 
 class SetupEndToEnd : public ::testing::Test {
 protected:
+    virtual const wchar_t* pageScheme() const { return L"tessaline-e2e"; }
 
     // `moreEnvironment`: further "NAME=value\0" entries.
     BundleRun run(const wchar_t* name, const std::wstring& options, const std::wstring& recordExit = L"0",
                  const std::wstring& moreEnvironment = L"")
     {
+        if (!m_pages)
+            m_pages.reset(new UrlSchemeRecorder(pageScheme(), m_dir));
         const std::wstring record = m_dir + L"\\record.txt";
         const std::wstring log = m_dir + L"\\run.log";
         DeleteFileW(record.c_str());
@@ -96,7 +103,11 @@ protected:
         BundleRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
         out.windowsClosed = result.windowsClosed;
-        out.commandLines = lines(fromUtf8(readFile(record)));
+        EXPECT_TRUE(m_pages->waitForHandlers());
+        for (const std::wstring& line : lines(fromUtf8(readFile(record))))
+            if (!m_pages->isRecorderLine(line))
+                out.commandLines.push_back(line);
+        out.pages = m_pages->addresses(lines(fromUtf8(readFile(record))));
         out.runLog = readFile(log);
         out.libraryLog = newLibraryLogs(temp, logsBefore);
         for (const std::wstring& folder : namesIn(temp, L"TS*.tmp"))
@@ -123,7 +134,11 @@ protected:
 
     const TempFolder m_temp{L"e2e"};
     const std::wstring& m_dir = m_temp.path;
+    // Registered on the first run; gone before the folder that holds its program.
+    std::unique_ptr<UrlSchemeRecorder> m_pages;
 };
+
+const std::wstring kE2ePage = L"tessaline-e2e://e2e.tessaline.com/support/installcomplete.php";
 
 // The Setup folder a recorded command line ran from: the quoted program's folder.
 std::wstring programFolder(const std::wstring& commandLine)
@@ -299,6 +314,50 @@ TEST_F(SetupEndToEnd, DriverExtractionErrorEndsTheRun)
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
+TEST_F(SetupEndToEnd, PostInstallPageOpensOnceOnSuccess)
+{
+    BundleRun r = run(L"recorder", L"");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_EQ(2u, r.commandLines.size());
+    // No maker device is attached: no "&pid=".
+    EXPECT_EQ(std::vector<std::wstring>{kE2ePage + L"?version=2.1.40.0&productId=e2e"}, r.pages);
+    EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
+}
+
+TEST_F(SetupEndToEnd, PostInstallPageListsTheMakersAttachedDevices)
+{
+    FakeUsbDevice dock(L"USB\\VID_2F1C&PID_01A0\\TSE2E0001",
+                       {L"USB\\VID_2F1C&PID_01A0&REV_0100", L"USB\\VID_2F1C&PID_01A0"});
+    FakeUsbDevice secondDock(L"USB\\VID_2F1C&PID_01A0\\TSE2E0002", {L"USB\\VID_2F1C&PID_01A0&REV_0200"});
+    FakeUsbDevice adapter(L"USB\\VID_2F1C&PID_0003\\TSE2E0003", {L"usb\\vid_2f1c&pid_0003"});
+    FakeUsbDevice mouse(L"USB\\VID_1234&PID_0005\\TSE2E0004", {L"USB\\VID_1234&PID_0005&REV_0001"});
+    for (const FakeUsbDevice* device : {&dock, &secondDock, &adapter, &mouse})
+        ASSERT_TRUE(device->registered()) << device->error();
+    BundleRun r = run(L"recorder", L"");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_EQ(std::vector<std::wstring>{kE2ePage + L"?version=2.1.40.0&productId=e2e&pid=3,1a0"}, r.pages);
+}
+
+TEST_F(SetupEndToEnd, PostInstallPageOnlyAfterAWantedSuccess)
+{
+    BundleRun silent = run(L"recorder", L"-silent");
+    EXPECT_EQ(0u, silent.exitCode) << silent.runLog;
+    EXPECT_TRUE(silent.pages.empty());
+
+    BundleRun disabled = run(L"recorder", L"-disableInstallCompleteNotification");
+    EXPECT_EQ(0u, disabled.exitCode) << disabled.runLog;
+    EXPECT_EQ(2u, disabled.commandLines.size());
+    EXPECT_TRUE(disabled.pages.empty());
+
+    BundleRun notWanted = run(L"pageno", L""); // product string 6 "yes": the comparison is exact
+    EXPECT_EQ(0u, notWanted.exitCode) << notWanted.runLog;
+    EXPECT_EQ(2u, notWanted.commandLines.size());
+    EXPECT_TRUE(notWanted.pages.empty());
+
+    BundleRun failed = run(L"recorder", L"", L"1603");
+    EXPECT_EQ(1u, failed.exitCode) << failed.runLog;
+    EXPECT_TRUE(failed.pages.empty());
+    EXPECT_NE(std::string::npos, failed.runLog.find("Installation failed."));
 // The Core software's request to restart now ("RebootNeededNow" = "1", set here by the
 // Core installer stand-in). Wine has no real shutdown: InitiateSystemShutdownA only
 // reports success, which the restart service logs.
@@ -455,6 +514,8 @@ protected:
     void SetUp() override { uninstall(); }
     void TearDown() override { uninstall(); }
 
+    const wchar_t* pageScheme() const override { return L"tessaline-demo"; }
+
     static std::wstring machineString(const wchar_t* key, const wchar_t* value)
     {
         HKEY handle = nullptr;
@@ -529,6 +590,7 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
     EXPECT_EQ(1, coreLogs);
     EXPECT_EQ(1, productLogs);
     EXPECT_TRUE(first.tempFoldersLeft.empty());
+    EXPECT_TRUE(first.pages.empty()); // silent
 
     BundleRun second = run(L"demo", L"");
     EXPECT_EQ(15622u, second.exitCode) << second.runLog;
@@ -536,11 +598,15 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
     // The up-to-date box, and nothing else (without a display no box can be shown).
     EXPECT_EQ(getenv("TS_XDISPLAY") ? 1 : 0, second.windowsClosed);
     EXPECT_NE(std::string::npos, second.runLog.find("Tessaline Graphics software is already up to date"));
+    EXPECT_TRUE(second.pages.empty());
 
     BundleRun forced = run(L"demo", L"-suppressUpToDateInfo");
     EXPECT_EQ(0u, forced.exitCode) << forced.runLog;
     EXPECT_NE(std::string::npos, forced.runLog.find("Installation completed successfully."));
     EXPECT_TRUE(forced.tempFoldersLeft.empty());
+    EXPECT_EQ(std::vector<std::wstring>{L"tessaline-demo://www.tessaline.com/support/installcomplete.php"
+                                        L"?version=2.1.40.0&productId=demo"},
+              forced.pages);
 }
 
 // As most customers meet it: the current release over an older one, then the older one

@@ -1,6 +1,9 @@
 #include "support/setuprun.h"
 
 #include <windows.h>
+#include <setupapi.h>
+#include <tlhelp32.h>
+#include <cstring>
 #include <sstream>
 
 namespace ts { namespace test {
@@ -51,6 +54,134 @@ WineVersionOverride::WineVersionOverride(const std::wstring& exeName, const std:
 WineVersionOverride::~WineVersionOverride()
 {
     RegDeleteKeyW(HKEY_CURRENT_USER, m_key.c_str());
+}
+
+namespace {
+const wchar_t* const kRecorderName = L"tsurlrecorder.exe";
+
+void setString(HKEY key, const wchar_t* name, const std::wstring& value)
+{
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+void setDeviceString(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property, const std::wstring& text)
+{
+    if (!text.empty())
+        SetupDiSetDeviceRegistryPropertyW(set, &data, property, reinterpret_cast<const BYTE*>(text.c_str()),
+                                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+} // namespace
+
+UrlSchemeRecorder::UrlSchemeRecorder(const std::wstring& scheme, const std::wstring& folder)
+    : m_scheme(scheme), m_program(folder + L"\\" + kRecorderName)
+{
+    CopyFileW((buildDir() + L"\\bin\\tsrecorder.exe").c_str(), m_program.c_str(), FALSE);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, m_scheme.c_str());
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, m_scheme.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        setString(key, nullptr, L"URL:" + m_scheme);
+        setString(key, L"URL Protocol", L"");
+        RegCloseKey(key);
+    }
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, (m_scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0,
+                        KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        setString(key, nullptr, L"\"" + m_program + L"\" \"%1\"");
+        RegCloseKey(key);
+    }
+}
+
+UrlSchemeRecorder::~UrlSchemeRecorder()
+{
+    waitForHandlers();
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, m_scheme.c_str());
+}
+
+bool UrlSchemeRecorder::waitForHandlers(uint32_t timeoutMs) const
+{
+    for (uint32_t waited = 0;; waited += 100) {
+        bool running = false;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            PROCESSENTRY32W entry;
+            entry.dwSize = sizeof entry;
+            for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
+                 more = Process32NextW(snapshot, &entry))
+                running = _wcsicmp(entry.szExeFile, kRecorderName) == 0;
+            CloseHandle(snapshot);
+        }
+        if (!running)
+            return true;
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(100);
+    }
+}
+
+bool UrlSchemeRecorder::isRecorderLine(const std::wstring& commandLine) const
+{
+    const std::wstring quoted = L"\"" + m_program + L"\" ";
+    return _wcsnicmp(commandLine.c_str(), quoted.c_str(), quoted.size()) == 0;
+}
+
+std::vector<std::wstring> UrlSchemeRecorder::addresses(const std::vector<std::wstring>& commandLines) const
+{
+    std::vector<std::wstring> out;
+    for (const std::wstring& line : commandLines)
+        if (isRecorderLine(line)) {
+            std::wstring argument = line.substr(m_program.size() + 3);
+            if (argument.size() >= 2 && argument.front() == L'"' && argument.back() == L'"')
+                argument = argument.substr(1, argument.size() - 2);
+            out.push_back(argument);
+        }
+    return out;
+}
+
+FakeUsbDevice::FakeUsbDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds,
+                             const std::wstring& description, const std::wstring& manufacturer)
+    : m_set(SetupDiCreateDeviceInfoList(&kUsbClass, nullptr)), m_data(sizeof(SP_DEVINFO_DATA))
+{
+    HDEVINFO set = static_cast<HDEVINFO>(m_set);
+    if (set == INVALID_HANDLE_VALUE) {
+        m_error = GetLastError();
+        return;
+    }
+    SP_DEVINFO_DATA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    if (SetupDiOpenDeviceInfoW(set, instanceId.c_str(), nullptr, 0, &data))
+        SetupDiRemoveDevice(set, &data);
+    if (!SetupDiCreateDeviceInfoW(set, instanceId.c_str(), &kUsbClass, nullptr, nullptr, 0, &data)) {
+        m_error = GetLastError();
+        return;
+    }
+    if (!hardwareIds.empty()) {
+        std::wstring multi;
+        for (const std::wstring& id : hardwareIds)
+            multi += id + L'\0';
+        multi += L'\0';
+        SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(multi.c_str()),
+                                          static_cast<DWORD>(multi.size() * sizeof(wchar_t)));
+    }
+    setDeviceString(set, data, SPDRP_DEVICEDESC, description);
+    setDeviceString(set, data, SPDRP_MFG, manufacturer);
+    m_registered = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
+    if (!m_registered)
+        m_error = GetLastError();
+    std::memcpy(m_data.data(), &data, sizeof data);
+}
+
+FakeUsbDevice::~FakeUsbDevice()
+{
+    HDEVINFO set = static_cast<HDEVINFO>(m_set);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    if (m_registered)
+        SetupDiRemoveDevice(set, reinterpret_cast<SP_DEVINFO_DATA*>(m_data.data()));
+    SetupDiDestroyDeviceInfoList(set);
 }
 
 std::wstring setupExe()

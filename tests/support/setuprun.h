@@ -40,6 +40,50 @@ private:
     std::wstring m_key;
 };
 
+// A copy of tsrecorder, made in `folder`, registered in the prefix (HKEY_CLASSES_ROOT) as
+// the handler of the URL scheme for the life of the object. Each address it is asked to
+// open becomes a command-line record in the TS_RECORD_FILE of the process that opened it.
+class UrlSchemeRecorder {
+public:
+    UrlSchemeRecorder(const std::wstring& scheme, const std::wstring& folder);
+    ~UrlSchemeRecorder();
+    UrlSchemeRecorder(const UrlSchemeRecorder&) = delete;
+    UrlSchemeRecorder& operator=(const UrlSchemeRecorder&) = delete;
+
+    // Setup does not wait for the handler it starts: wait until no copy of this
+    // recorder runs any more. False on time-out.
+    bool waitForHandlers(uint32_t timeoutMs = 30000) const;
+    // The addresses among recorded command lines (those of this recorder), in order.
+    std::vector<std::wstring> addresses(const std::vector<std::wstring>& commandLines) const;
+    bool isRecorderLine(const std::wstring& commandLine) const;
+
+private:
+    std::wstring m_scheme;
+    std::wstring m_program;
+};
+
+// A device of the "USB" enumerator and the USB setup class, registered in the prefix for
+// the life of the object (Wine lists a registered device as present). A device left by
+// an earlier run under the same instance id is removed first.
+class FakeUsbDevice {
+public:
+    // An empty `hardwareIds` leaves the device without the property.
+    FakeUsbDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds,
+                  const std::wstring& description = L"", const std::wstring& manufacturer = L"");
+    ~FakeUsbDevice();
+    FakeUsbDevice(const FakeUsbDevice&) = delete;
+    FakeUsbDevice& operator=(const FakeUsbDevice&) = delete;
+    bool registered() const { return m_registered; }
+    // The Windows error of the step that failed (0 when registered).
+    unsigned long error() const { return m_error; }
+
+private:
+    void* m_set;
+    std::vector<unsigned char> m_data; // SP_DEVINFO_DATA
+    bool m_registered = false;
+    unsigned long m_error = 0;
+};
+
 std::wstring setupExe();
 std::wstring testdata(const std::wstring& name);
 

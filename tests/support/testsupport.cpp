@@ -121,7 +121,8 @@ std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* patter
 {
     std::set<std::wstring> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + pattern).c_str(), &data);
+    const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+    HANDLE find = FindFirstFileW((folder + (separated ? L"" : L"\\") + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do

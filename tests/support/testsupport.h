@@ -36,7 +36,7 @@ bool fileExists(const std::wstring& path);
 // match a wildcard pattern ("TSS????.log").
 std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
-// The names in `folder` (ending in a backslash) that match a wildcard pattern.
+// The same for any folder (with or without its final backslash).
 std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).

@@ -1,6 +1,7 @@
 // String resources, message formatting, text conversion and URL opening.
 #pragma once
 #include "sys/libutils/logger.h"
+#include "sys/libutils/text.h"
 
 #include <cstdint>
 #include <ostream>
@@ -31,15 +32,11 @@ inline std::wstring formatMessage(const std::wstring& pattern, const std::wstrin
 // True when the module (null: the executable) has resource `name` of type "EXE".
 bool hasExeResource(void* module, const wchar_t* name);
 
-// Characters below 128 are copied, any other code point (a surrogate pair counts
-// as one) becomes "?".
-std::string toNarrow(const std::wstring& wide);
-// Each byte becomes the character of the same value; "" when conversion fails.
-std::wstring toWide(const std::string& narrow);
-
-// Wide text into a narrow log line: non-ASCII UTF-16 units as their decimal values.
-void writeWide(std::ostream& out, const std::wstring& text);
-std::string logText(const std::wstring& text);
+// The foundation's text conversions (sys/libutils/text.h), under their names here.
+using sys::toNarrow;
+using sys::toWide;
+using sys::writeWide;
+using sys::logText;
 
 // ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0
 // after a WARN line to `reporter` (none when null) with the URL and the Windows error.

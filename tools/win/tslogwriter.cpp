@@ -38,11 +38,11 @@ int wmain(int argc, wchar_t** argv)
     SetEnvironmentVariableW(L"TMP", argv[bench ? 2 : 1]);
     SetEnvironmentVariableW(L"TEMP", argv[bench ? 2 : 1]);
     RegSetKeyValueW(HKEY_CURRENT_USER, kModulesKey, L"Quiet", REG_SZ, L"ERROR", 6 * sizeof(wchar_t));
-    ts::sys::Logger::create("TSLW", 4, 1, true);
+    ts::sys::Logger::create("TSLW", ts::sys::LogLevel::Info, 1, true);
     Writer writer("Writer");
     Writer quiet("Quiet");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tessaline\\TSLW");
-    if (quiet.isEnabled(6)) {
+    if (quiet.isEnabled(ts::sys::LogLevel::Verbose)) {
         fprintf(stderr, "the Quiet module should not take VERBOSE lines\n");
         return 1;
     }
@@ -50,7 +50,7 @@ int wmain(int argc, wchar_t** argv)
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     for (long i = 0; i < lines; ++i)
-        TS_LOG(writer, 4) << "line " << i << " of " << lines << ": the quick brown fox jumps over the lazy dog";
+        TS_LOG(writer, ts::sys::LogLevel::Info) << "line " << i << " of " << lines << ": the quick brown fox jumps over the lazy dog";
     QueryPerformanceCounter(&end);
     double written = seconds(start, end);
     if (!bench)
@@ -59,7 +59,7 @@ int wmain(int argc, wchar_t** argv)
     const long disabledLines = 10000000;
     QueryPerformanceCounter(&start);
     for (long i = 0; i < disabledLines; ++i)
-        TS_LOG(quiet, 6) << "never formatted " << i;
+        TS_LOG(quiet, ts::sys::LogLevel::Verbose) << "never formatted " << i;
     QueryPerformanceCounter(&end);
     double disabled = seconds(start, end);
     printf("lines enciphered and written: %ld in %.3f s = %.0f lines/s\n", lines, written, lines / written);

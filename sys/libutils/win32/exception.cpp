@@ -140,8 +140,8 @@ void runAtThreadTop(const Logger::Logged& reporter, const std::function<void()>&
         installStructuredExceptionTranslator();
         runTranslated(body);
     } catch (...) {
-        if (reporter.isEnabled(1)) {
-            TS_LOG(reporter, 1) << "Top level exception: " << describeCurrentException();
+        if (reporter.isEnabled(LogLevel::Fatal)) {
+            TS_LOG(reporter, LogLevel::Fatal) << "Top level exception: " << describeCurrentException();
         }
         abort();
     }
@@ -174,7 +174,7 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
         });
     } catch (...) {
         if (reporter) {
-            TS_LOG(*reporter, 2) << "Failed to get minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to get minidump";
         }
         return false;
     }
@@ -182,7 +182,7 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         if (reporter) {
-            TS_LOG(*reporter, 2) << "Failed to open file " << path << " to write minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to open file " << path << " to write minidump";
         }
         return false;
     }
@@ -196,9 +196,9 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
                                           pointers ? &information : nullptr, nullptr, nullptr) != FALSE;
     if (reporter) {
         if (written) {
-            TS_LOG(*reporter, 2) << "Minidump saved in " << path;
+            TS_LOG(*reporter, LogLevel::Error) << "Minidump saved in " << path;
         } else {
-            TS_LOG(*reporter, 2) << "Failed to get minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to get minidump";
         }
     }
     return written;

@@ -427,7 +427,7 @@ LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* s
     return RegCreateKeyExW(parent.get(), subkeyName, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, out, nullptr);
 }
 
-LONG readStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out)
+LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out)
 {
     KeyHandle key;
     LONG status = RegOpenKeyExW(root, subkeyPath, 0, KEY_READ, key.receive());
@@ -484,6 +484,21 @@ bool readInstalledVersion(const wchar_t* subkeyPath, Version& out)
     if (wcsnlen(text, size / sizeof(wchar_t)) >= 24)
         return false;
     return parseVersion(text, out);
+}
+
+bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
+                     std::wstring& out)
+{
+    KeyHandle key;
+    if (RegOpenKeyExW(root, subkeyPath.c_str(), 0, KEY_READ | (viewBits & viewMask), key.receive()) != ERROR_SUCCESS)
+        return false;
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    if (readValueData(key.get(), valueName, data, type) != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    out.assign(text, wcsnlen(text, data.size() / sizeof(wchar_t)));
+    return true;
 }
 
 bool readCoreVersion(Version& out)

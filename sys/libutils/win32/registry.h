@@ -251,7 +251,7 @@ LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* s
 // Reads the REG_SZ value `name` of `root`\`subkeyPath` (opened with KEY_READ), growing
 // the buffer on ERROR_MORE_DATA (at most five queries), up to its first NUL. Returns
 // the Windows error: that of the open or the last query, 13 for another type.
-LONG readStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out);
+LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out);
 // Sets a REG_SZ value (with its NUL) in the volatile key `root`\`parentPath`\`subkeyName`,
 // creating it as createVolatileSubkey does. Returns the Windows error.
 LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
@@ -263,6 +263,12 @@ REGSAM nativeViewFlag();
 // view. False when the key or value is missing or not a version.
 bool readInstalledVersion(const wchar_t* subkeyPath, Version& out);
 bool readCoreVersion(Version& out);
+// REG_SZ value `valueName` of `root`\`subkeyPath`, opened for reading in the view given by
+// `viewBits` (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY); a value that grows while it is read
+// is read again with more room. The text ends at its first NUL. False, `out` unchanged,
+// when the key or value is missing, unreadable or of another type.
+bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
+                     std::wstring& out);
 // A REG_SZ value of HKLM\<subkeyPath> in the native view, read into a buffer of
 // `bufferBytes`: a text that does not fit, another type or a missing key or value
 // gives false and leaves `out` unchanged.

@@ -3,7 +3,7 @@
 
 #include "sys/libutils/exception.h"
 #include "sys/libutils/win32/library.h"
-#include "tk/libgui/resourcefunctions.h"
+#include "sys/libutils/text.h"
 
 #include <vector>
 
@@ -41,7 +41,7 @@ const Logger::Logged& win32Logger()
 
 std::string errorText(DWORD error)
 {
-    return tk::gui::resource::toNarrow(windowsErrorText(error));
+    return toNarrow(windowsErrorText(error));
 }
 
 } // namespace
@@ -78,13 +78,13 @@ UserProfile::UserProfile(HANDLE userToken)
     DWORD size = 0;
     if (GetTokenInformation(userToken, TokenUser, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         DWORD error = GetLastError();
-        TS_LOG(log, 3) << "Failed to get SID from user token";
+        TS_LOG(log, LogLevel::Warn) << "Failed to get SID from user token";
         throw SystemMessageException(messageProfileFailed, error);
     }
     std::vector<BYTE> user(size);
     if (!GetTokenInformation(userToken, TokenUser, user.data(), size, &size)) {
         DWORD error = GetLastError();
-        TS_LOG(log, 3) << "Failed to get SID from user token";
+        TS_LOG(log, LogLevel::Warn) << "Failed to get SID from user token";
         throw SystemMessageException(messageProfileFailed, error);
     }
     PSID source = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
@@ -100,12 +100,12 @@ UserProfile::UserProfile(HANDLE userToken)
         name[0] = '\0';
     if (name[0] == '\0') {
         DWORD error = GetLastError();
-        TS_LOG(log, 3) << "Failed to get account name from SID";
+        TS_LOG(log, LogLevel::Warn) << "Failed to get account name from SID";
         throw SystemMessageException(messageProfileFailed, error);
     }
     if (!DuplicateToken(userToken, SecurityImpersonation, m_token.receive())) {
         DWORD error = GetLastError();
-        TS_LOG(log, 3) << "Failed to duplicate user token for account " << name;
+        TS_LOG(log, LogLevel::Warn) << "Failed to duplicate user token for account " << name;
         throw SystemMessageException(messageProfileFailed, error);
     }
     m_profile.dwSize = sizeof m_profile;
@@ -114,7 +114,7 @@ UserProfile::UserProfile(HANDLE userToken)
     auto loadProfile = systemFunction<decltype(&LoadUserProfileA)>("userenv.dll", "LoadUserProfileA");
     if (!loadProfile || !loadProfile(m_token.get(), &m_profile)) {
         DWORD error = GetLastError();
-        TS_LOG(log, 3) << "Failed to load user profile ";
+        TS_LOG(log, LogLevel::Warn) << "Failed to load user profile ";
         throw SystemMessageException(messageProfileFailed, error);
     }
     // The name buffer ends with this constructor.
@@ -133,7 +133,7 @@ std::string desktopName(HDESK desktop)
     DWORD needed = 0;
     if (!desktop || !GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof name - sizeof(wchar_t), &needed))
         return std::string();
-    return tk::gui::resource::toNarrow(name);
+    return toNarrow(name);
 }
 
 ConnectToDesktop::~ConnectToDesktop()
@@ -144,7 +144,7 @@ ConnectToDesktop::~ConnectToDesktop()
         switchThread(m_previous);
     std::string name = desktopName(m_desktop);
     if (!CloseDesktop(m_desktop)) {
-        TS_LOG(m_logger, 2) << "Unable to close desktop " << name << ":" << errorText(GetLastError());
+        TS_LOG(m_logger, LogLevel::Error) << "Unable to close desktop " << name << ":" << errorText(GetLastError());
     }
 }
 
@@ -165,7 +165,7 @@ HDESK ConnectToDesktop::switchThread(HDESK target)
     if (current == target || SetThreadDesktop(target))
         return current;
     DWORD error = GetLastError();
-    TS_LOG(m_logger, 2) << "*** Failed to set the thread desktop to " << desktopName(target) << ": "
+    TS_LOG(m_logger, LogLevel::Error) << "*** Failed to set the thread desktop to " << desktopName(target) << ": "
                         << errorText(error);
     return nullptr;
 }
@@ -174,18 +174,18 @@ ConnectToUserDesktop::ConnectToUserDesktop(const Logger::Logged& logger) : Conne
 {
     HDESK desktop = OpenInputDesktop(0, FALSE, MAXIMUM_ALLOWED);
     if (!desktop) {
-        TS_LOG(logger, 3) << "Failed to open Input desktop: " << errorText(GetLastError());
+        TS_LOG(logger, LogLevel::Warn) << "Failed to open Input desktop: " << errorText(GetLastError());
     }
     for (const char* name : {"WinLogon", "Default", "Screen-Saver"}) {
         if (desktop)
             break;
         desktop = OpenDesktopA(name, 0, FALSE, MAXIMUM_ALLOWED);
         if (!desktop) {
-            TS_LOG(logger, 3) << "Failed to open " << name << " desktop: " << errorText(GetLastError());
+            TS_LOG(logger, LogLevel::Warn) << "Failed to open " << name << " desktop: " << errorText(GetLastError());
         }
     }
     if (!desktop) {
-        TS_LOG(logger, 2) << "*** Failed to find desktop";
+        TS_LOG(logger, LogLevel::Error) << "*** Failed to find desktop";
         return;
     }
     connect(desktop);

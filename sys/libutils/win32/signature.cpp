@@ -5,8 +5,8 @@
 
 #include "sys/libutils/exception.h"
 #include "sys/libutils/logger.h"
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/library.h"
-#include "tk/libgui/resourcefunctions.h"
 
 #include <windows.h>
 #include <softpub.h>
@@ -16,7 +16,7 @@
 
 namespace ts { namespace sys { namespace win32 {
 
-using tk::gui::resource::toNarrow;
+using sys::toNarrow;
 
 namespace {
 
@@ -25,11 +25,11 @@ public:
     explicit Reporter(const char* name) : Identity(name, ""), Logger::Logged(Logger::instance(), name, "") {}
     void error(const std::string& text)
     {
-        TS_LOG(*this, 2) << text;
+        TS_LOG(*this, LogLevel::Error) << text;
     }
     void error(const std::string& text, DWORD code)
     {
-        TS_LOG(*this, 2) << text << toNarrow(windowsErrorText(code));
+        TS_LOG(*this, LogLevel::Error) << text << toNarrow(windowsErrorText(code));
     }
 };
 

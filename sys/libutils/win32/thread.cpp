@@ -1,6 +1,8 @@
 // Win32 only: the thread-name slot lives in one process-wide TLS index.
 #include "sys/libutils/win32/thread.h"
 
+#include "sys/libutils/win32/localmemory.h"
+
 #include <windows.h>
 #include <cstring>
 
@@ -26,10 +28,8 @@ void setCurrentThreadName(const char* name)
         if (copy)
             memcpy(copy, name, size);
     }
-    HLOCAL previous = TlsGetValue(slot);
+    win32::LocalMemory previous(TlsGetValue(slot));
     TlsSetValue(slot, copy);
-    if (previous)
-        LocalFree(previous);
 }
 
 std::string getCurrentThreadName()

@@ -9,12 +9,21 @@
 
 namespace ts { namespace sys {
 
+std::string windowsSourcePath(const char* file)
+{
+    std::string path = file ? file : "";
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
 namespace {
 std::string assertText(const char* expression, const char* file, int line)
 {
     std::ostringstream text;
     text << "Assert failure: " << (expression ? expression : "") << " at line " << line << " in file "
-         << (file ? file : "");
+         << windowsSourcePath(file);
     return text.str();
 }
 } // namespace
@@ -25,7 +34,7 @@ AssertLogger::AssertLogger() : Identity("AssertLogger", ""), Logger::Logged(Logg
 
 void AssertLogger::handle(const char* expression, const char* file, int line)
 {
-    TS_LOG(*this, 2) << assertText(expression, file, line);
+    TS_LOG(*this, LogLevel::Error) << assertText(expression, file, line);
 }
 
 AssertMessager::AssertMessager()
@@ -35,12 +44,12 @@ AssertMessager::AssertMessager()
 
 void AssertMessager::handle(const char* expression, const char* file, int line)
 {
-    TS_LOG(*this, 6) << "Warning user of assert failure.";
+    TS_LOG(*this, LogLevel::Verbose) << "Warning user of assert failure.";
     int answer = MessageBoxA(nullptr, assertText(expression, file, line).c_str(), "Tessaline assert failure",
                              MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer == 0) {
         DWORD error = GetLastError();
-        TS_LOG(*this, 2) << "Couldn't warn the user. Error code = " << error;
+        TS_LOG(*this, LogLevel::Error) << "Couldn't warn the user. Error code = " << error;
     }
 }
 

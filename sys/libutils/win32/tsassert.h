@@ -3,6 +3,7 @@
 #include "sys/libutils/logger.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ts { namespace sys {
@@ -59,6 +60,10 @@ private:
 std::unique_ptr<CompositeAssertHandler> makeAssertHandlers(long behaviour);
 // "AssertBehaviour" of "TessalineManager" (machine scope), 3 when unset or unreadable.
 long assertBehaviour();
+
+// A source path as __FILE__ gives it (relative to the source root), with every "/"
+// turned into "\" as a build on Windows prints it; "" for null.
+std::string windowsSourcePath(const char* file);
 
 // Runs the assertion handlers; returns unless one of them ends the process.
 void assertFailed(const char* expression, const char* file, int line);

@@ -157,35 +157,59 @@ std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& 
     }
 }
 
-namespace {
-
-void deleteAtRestart(const std::wstring& path)
+bool pathExists(const std::wstring& path)
 {
-    // Best effort: a run that ends abnormally still leaves nothing behind after a restart.
-    MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-} // namespace
-
-bool createTempDirectory(std::wstring& out)
+DWORD checkReadable(const std::wstring& path)
 {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : GetLastError();
+}
+
+bool isProgramFile(const std::wstring& path)
+{
+    DWORD type = 0;
+    return GetBinaryTypeW(path.c_str(), &type) != FALSE;
+}
+
+bool deleteAtRestart(const std::wstring& path)
+{
+    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool createTempDirectory(std::wstring& out, DWORD* error)
+{
+    DWORD ignored = 0;
+    DWORD& failure = error ? *error : ignored;
+    failure = ERROR_SUCCESS;
     std::wstring temp;
-    if (!getTempPath(temp))
+    if (!getTempPath(temp)) {
+        failure = GetLastError();
         return false;
+    }
     // GetTempFileNameW uses only the low 16 bits of the counter and creates a file
     // when they are zero, so the counter stops before it wraps.
     for (UINT counter = 2; counter <= 0xFFFF; ++counter) {
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(temp.c_str(), L"TS", counter, name) == 0)
+        if (GetTempFileNameW(temp.c_str(), L"TS", counter, name) == 0) {
+            failure = GetLastError();
             return false;
+        }
         if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES)
             continue;
-        if (!CreateDirectoryW(name, nullptr))
+        if (!CreateDirectoryW(name, nullptr)) {
+            failure = GetLastError();
             return false;
+        }
+        // Best effort: a run that ends abnormally still leaves nothing behind after a restart.
         deleteAtRestart(name);
         out = std::wstring(name) + L"\\";
         return true;
     }
+    failure = ERROR_FILE_EXISTS;
     return false;
 }
 
@@ -203,11 +227,6 @@ bool isExistingFile(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool copyFileReplacing(const std::wstring& from, const std::wstring& to)
-{
-    return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
 
 bool clearFileAttributes(const std::wstring& path, DWORD bits)
@@ -235,6 +254,48 @@ bool deleteDirectoryTree(const std::wstring& path)
     operation.pFrom = from.c_str();
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
     return SHFileOperationW(&operation) == 0;
+}
+
+DWORD writeFileContents(const std::wstring& path, const void* data, size_t size)
+{
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return GetLastError();
+    const BYTE* next = static_cast<const BYTE*>(data);
+    do {
+        // One call for anything below 1 GiB; larger data in slices WriteFile can take.
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file.get(), next, chunk, &written, nullptr))
+            return GetLastError();
+        if (written != chunk)
+            return ERROR_DISK_FULL;
+        next += chunk;
+        size -= chunk;
+    } while (size > 0);
+    // Data still cached can fail to reach the disk only now.
+    if (!CloseHandle(file.release()))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+DWORD createDirectories(const std::wstring& path)
+{
+    if (path.empty() || pathExists(path))
+        return ERROR_SUCCESS;
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':')
+        createDirectories(path.substr(0, slash));
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        DWORD error = GetLastError();
+        return error == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD copyFile(const std::wstring& from, const std::wstring& to, bool overwrite)
+{
+    return CopyFileW(from.c_str(), to.c_str(), overwrite ? FALSE : TRUE) ? ERROR_SUCCESS : GetLastError();
 }
 
 }}} // namespace ts::sys::win32

@@ -37,16 +37,35 @@ bool getFullPathName(const std::wstring& path, std::wstring& out);
 std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension);
 
 // Creates a new folder "TSxxxx.tmp" in the temporary folder, scheduled for deletion at
-// the next restart. `out` is its path followed by "\". False when it cannot be made.
-bool createTempDirectory(std::wstring& out);
+// the next restart. `out` is its path followed by "\". False when it cannot be made;
+// `error` (when given) then holds the Windows error of the step that failed.
+bool createTempDirectory(std::wstring& out, DWORD* error = nullptr);
 // Creates a new empty file with a unique name in `folder`, scheduled for deletion at
 // the next restart; `out` is its full path. False when it cannot be made.
 bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, std::wstring& out);
 
+// A file or folder of that name exists; an error while asking counts as absent.
+bool pathExists(const std::wstring& path);
+// Opens the file for reading to see that it can be read. Returns the Windows error,
+// ERROR_SUCCESS when it can.
+DWORD checkReadable(const std::wstring& path);
+// Windows accepts the file as a program it can run (GetBinaryTypeW).
+bool isProgramFile(const std::wstring& path);
+// Schedules a file or an empty folder for deletion at the next restart (MoveFileExW).
+bool deleteAtRestart(const std::wstring& path);
+
+// Writes `size` bytes into a new file (an existing one is replaced; no sharing) and
+// closes it. Returns the Windows error of the step that failed: ERROR_SUCCESS only when
+// every byte was written and the file closed; a short write counts as ERROR_DISK_FULL.
+DWORD writeFileContents(const std::wstring& path, const void* data, size_t size);
+// Creates a folder with its missing parents. Returns ERROR_SUCCESS when the folder
+// exists afterwards, else the Windows error of its own creation.
+DWORD createDirectories(const std::wstring& path);
+// Copies a file (CopyFileW); without `overwrite` an existing target is an error.
+// Returns the Windows error, ERROR_SUCCESS on success.
+DWORD copyFile(const std::wstring& from, const std::wstring& to, bool overwrite);
 // Whether `path` names an existing file (not a folder).
 bool isExistingFile(const std::wstring& path);
-// Copies a file, replacing `to` when it exists. False on failure (GetLastError tells).
-bool copyFileReplacing(const std::wstring& from, const std::wstring& to);
 // Clears the attribute `bits` of a file. False when its attributes cannot be read or set.
 bool clearFileAttributes(const std::wstring& path, DWORD bits);
 

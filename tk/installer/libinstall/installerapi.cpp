@@ -48,7 +48,7 @@ bool copyLibraryAside(const std::wstring& path, std::wstring& copy)
     std::wstring temp, name;
     if (!sys::win32::getTempPath(temp) || !sys::win32::createTempFileName(temp, L"TS_", name))
         return false;
-    if (!sys::win32::copyFileReplacing(path, name))
+    if (sys::win32::copyFile(path, name, true) != ERROR_SUCCESS)
         return false;
     sys::win32::clearFileAttributes(name, FILE_ATTRIBUTE_READONLY);
     copy = name;

@@ -16,7 +16,7 @@ unsigned readVolatileValue(const std::wstring& name, std::wstring& value)
 {
     const std::wstring path = std::wstring(kCoreKey) + L"\\" + kVolatileKey;
     return static_cast<unsigned>(
-        sys::win32::registry::readStringValue(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), value));
+        sys::win32::registry::queryStringValue(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), value));
 }
 
 unsigned writeVolatileValue(const std::wstring& name, const std::wstring& value)

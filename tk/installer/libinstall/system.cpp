@@ -1,6 +1,6 @@
 #include "tk/installer/libinstall/system.h"
 
-#include <windows.h>
+#include "sys/libutils/win32/win32nr.h"
 
 namespace ts { namespace tk { namespace install {
 
@@ -17,10 +17,10 @@ TemporaryCopy::TemporaryCopy(const std::filesystem::path& sourcePath, const std:
     if (m_sourcePath.extension().wstring() == extension)
         return;
     std::filesystem::path target = m_sourcePath.parent_path() / (m_sourcePath.stem().wstring() + extension);
-    // A target that exists already is an error and stays as it is. CopyFileW, as
-    // libstdc++'s copy_file reports "File exists" for new targets under mingw.
-    if (!CopyFileW(m_sourcePath.c_str(), target.c_str(), TRUE)) {
-        TS_LOG(*this, kError) << "Creating temporary copy failed " << GetLastError();
+    // A target that exists already is an error and stays as it is. Not fs::copy_file:
+    // libstdc++ reports "File exists" for new targets under mingw.
+    if (DWORD error = sys::win32::copyFile(m_sourcePath.wstring(), target.wstring(), false)) {
+        TS_LOG(*this, sys::LogLevel::Error) << "Creating temporary copy failed " << error;
         return;
     }
     m_effectivePath = target;
@@ -33,7 +33,7 @@ TemporaryCopy::~TemporaryCopy()
     std::error_code error;
     std::filesystem::remove(m_effectivePath, error);
     if (error) {
-        TS_LOG(*this, kError) << "Removing temporary copy failed " << error.value();
+        TS_LOG(*this, sys::LogLevel::Error) << "Removing temporary copy failed " << error.value();
     }
 }
 

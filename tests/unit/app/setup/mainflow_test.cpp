@@ -63,15 +63,43 @@ TEST(MainFlow, UpToDateEvaluation)
     EXPECT_FALSE(nothingToDo(staging));
 }
 
+TEST(MainFlow, DeviceSuffix)
+{
+    const struct {
+        const char* name;
+        std::vector<std::wstring> hardwareIds;
+        const wchar_t* suffix;
+    } cases[] = {
+        {"none", {}, L""},
+        {"one", {L"USB\\VID_2F1C&PID_01A0&REV_0100"}, L"&pid=1a0"},
+        {"without revision", {L"USB\\VID_2F1C&PID_01A0"}, L"&pid=1a0"},
+        {"duplicates", {L"USB\\VID_2F1C&PID_0003&REV_0001", L"USB\\VID_2F1C&PID_0003&REV_0002"}, L"&pid=3"},
+        {"sorted numerically", {L"USB\\VID_2F1C&PID_0100", L"USB\\VID_2F1C&PID_00FF", L"USB\\VID_2F1C&PID_0020"},
+         L"&pid=20,ff,100"},
+        {"mixed case", {L"usb\\vid_2f1c&pid_01a0&rev_0100", L"Usb\\Vid_2F1c&Pid_01A0", L"USB\\VID_2F1C&PID_BEEF"},
+         L"&pid=1a0,beef"},
+        {"other vendors", {L"USB\\VID_1234&PID_0005", L"USB\\VID_2F1D&PID_0005", L"HID\\VID_2F1C&PID_0005"}, L""},
+        {"other vendors among the maker's", {L"USB\\VID_1234&PID_0005", L"USB\\VID_2F1C&PID_0006"}, L"&pid=6"},
+        {"hub and empty ids", {L"USB\\ROOT_HUB20&VID8086", L"", L"USB\\VID_2F1C"}, L""},
+        {"malformed", {L"USB\\VID_2F1C&PID_", L"USB\\VID_2F1C&PID_&REV_0100", L"USB\\VID_2F1C&PID_12G4",
+                       L"USB\\VID_2F1C&PID_-1", L"USB\\VID_2F1C&PID_0x1A0", L"USB\\VID_2F1C&PID_ 1A0",
+                       L"USB\\VID_2F1C&PID_123456789"},
+         L""},
+        {"malformed beside a good one", {L"USB\\VID_2F1C&PID_ZZ", L"USB\\VID_2F1C&PID_0042"}, L"&pid=42"},
+        {"largest", {L"USB\\VID_2F1C&PID_FFFFFFFF"}, L"&pid=ffffffff"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.suffix, deviceSuffix(c.hardwareIds)) << c.name;
+}
+
 TEST(MainFlow, InstallCompleteAddress)
 {
-    std::set<unsigned> ids = makerProductIds({L"usb\\vid_2f1c&pid_01a0&rev_0100", L"USB\\VID_2F1C&PID_0003",
-                                              L"USB\\VID_1234&PID_0005", L"USB\\VID_2F1C&PID_01A0", L"HID\\X"});
-    EXPECT_EQ((std::set<unsigned>{3, 0x1a0}), ids);
     EXPECT_EQ(L"https://www.tessaline.com/support/installcomplete.php?version=7.9.1488.0&productId=demo&pid=3,1a0",
-              installCompleteAddress(L"7.9.1488.0", L"demo", ids));
-    EXPECT_EQ(L"https://www.tessaline.com/support/installcomplete.php?version=0.0.0.0&productId=x",
-              installCompleteAddress(L"0.0.0.0", L"x", {}));
+              installCompleteAddress(L"", L"7.9.1488.0", L"demo", L"&pid=3,1a0"));
+    // No maker device: the address ends right after the product identifier.
+    EXPECT_EQ(L"tessaline-demo://pages.example/support/installcomplete.php?version=0.0.0.0&productId=x",
+              installCompleteAddress(L"tessaline-demo://pages.example", L"0.0.0.0", L"x",
+                                     deviceSuffix({L"USB\\VID_1234&PID_0005"})));
 }
 
 namespace {

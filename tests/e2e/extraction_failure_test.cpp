@@ -1,0 +1,181 @@
+// A failure names its real cause: a full disk, a missing temporary folder, a damaged
+// archive or a missing Core package is never reported as a modified package.
+#include "support/setuprun.h"
+#include "support/testsupport.h"
+#include "sys/libutils/exception.h"
+#include "sys/libutils/logreader.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace ts { namespace test {
+namespace {
+
+const char* const kModified = "The software package appears to have been modified.";
+
+std::wstring bundle(const wchar_t* name)
+{
+    return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
+}
+
+// The deciphered text of the library logs that appeared in `folder` since `before`;
+// they are deleted.
+std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
+{
+    std::ostringstream out, errors;
+    sys::logreader::LogReader reader(out, errors);
+    for (const std::wstring& name : namesIn(folder, L"TSS????.log")) {
+        if (before.count(name))
+            continue;
+        const std::wstring path = folder + (folder.back() == L'\\' ? L"" : L"\\") + name;
+        std::istringstream in(readFile(path));
+        DeleteFileW(path.c_str());
+        reader.beginInput(narrow(name));
+        for (std::string line; std::getline(in, line);)
+            reader.line(line);
+    }
+    return out.str();
+}
+
+// One Setup run of a bundle whose installer programs record their command lines.
+struct FailedRun {
+    uint32_t exitCode = 0;
+    int windowsClosed = 0;
+    std::string runLog;
+    std::string libraryLog;
+    bool installerStarted = false;
+};
+
+class SetupFailureCause : public ::testing::Test {
+protected:
+    // Runs `program` with `options` and the run log; `temp` becomes TEMP and TMP when
+    // not empty. The library log is looked for in `libraryFolder`.
+    FailedRun run(const std::wstring& program, const std::wstring& options, const std::wstring& temp,
+                  const std::wstring& libraryFolder)
+    {
+        const std::wstring record = m_run.dir + L"\\record.txt";
+        std::wstring environment = L"TS_RECORD_FILE=" + record + L'\0';
+        if (!temp.empty())
+            environment += L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0';
+        environment += L'\0';
+        const std::set<std::wstring> before = namesIn(libraryFolder, L"TSS????.log");
+        ProcessResult result = m_run.run(options + L" -mupLogFile {log}", program, environment.c_str());
+        FailedRun out;
+        out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
+        out.windowsClosed = result.windowsClosed;
+        out.runLog = m_run.log();
+        out.libraryLog = newLibraryLogs(libraryFolder, before);
+        out.installerStarted = fileExists(record);
+        return out;
+    }
+
+    // The ERROR line of the run log that holds `text`, without its time stamp.
+    static std::string errorLine(const std::string& log, const std::string& text)
+    {
+        std::istringstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.find("ERROR  \t") != std::string::npos && line.find(text) != std::string::npos)
+                return withoutTime(line);
+        }
+        return "";
+    }
+
+    SetupRun m_run{L"cause"};
+};
+
+TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
+{
+    const char* small = getenv("TS_SMALL_TEMP");
+    if (!small || !*small)
+        GTEST_SKIP() << "TS_SMALL_TEMP is not set: CTest mounts the small temporary folder for this test";
+    const std::string refused = readFile(fromUnix(std::string(small) + ".refused"));
+    if (!refused.empty())
+        GTEST_SKIP() << "mounting a small tmpfs was refused: " << refused;
+    const std::wstring temp = fromUnix(small);
+    ASSERT_TRUE(fileExists(temp + L"\\.mounted")) << "the small temporary folder is not mounted";
+
+    FailedRun r = run(bundle(L"recorder"), L"-silent", temp, temp);
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    const std::string line = errorLine(r.runLog, "Unpacking the payload failed while ");
+    // The system's own text ("There is not enough space on the disk." on Windows).
+    const std::string diskFull = narrow(sys::windowsErrorText(ERROR_DISK_FULL, true));
+    EXPECT_NE(std::string::npos, line.find(", system error 112: " + diskFull)) << r.runLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find("\tERROR\t")) << r.libraryLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find(line.substr(line.find("Unpacking")))) << r.libraryLog;
+    EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation failed."));
+    EXPECT_FALSE(r.installerStarted);
+    EXPECT_TRUE(namesIn(temp, L"TS*.tmp").empty()) << "the unpacked files were left behind";
+}
+
+TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
+{
+    // The library log falls back to the program's folder: run a copy from our own.
+    const std::wstring program = m_run.dir + L"\\Setup.exe";
+    ASSERT_TRUE(CopyFileW(bundle(L"recorder").c_str(), program.c_str(), FALSE));
+    const std::wstring temp = m_run.dir + L"\\no such folder";
+    FailedRun r = run(program, L"-silent", temp, m_run.dir);
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    const std::string line = errorLine(r.runLog, "Unpacking the payload failed while creating the temporary folder in ");
+    EXPECT_NE(std::string::npos, line.find(narrow(temp) + "\\: archive result 0, system error ")) << r.runLog;
+    EXPECT_EQ(std::string::npos, line.find("system error 0")) << line;
+    EXPECT_NE(std::string::npos, r.libraryLog.find(line.substr(line.find("Unpacking")))) << r.libraryLog;
+    EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
+    EXPECT_FALSE(r.installerStarted);
+
+    // Not quiet: the cause is also shown in exactly one box.
+    FailedRun shown = run(program, L"", temp, m_run.dir);
+    EXPECT_EQ(1u, shown.exitCode);
+    EXPECT_EQ(1, shown.windowsClosed);
+    EXPECT_FALSE(shown.installerStarted);
+}
+
+TEST_F(SetupFailureCause, DamagedArchiveInAGoodBundleGivesTheArchiveResult)
+{
+    const std::set<std::wstring> before = namesIn(tempPath(), L"TS*.tmp");
+    FailedRun r = run(bundle(L"damaged"), L"-silent", L"", tempPath());
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    const std::string line = errorLine(r.runLog, "Unpacking the payload failed while unpacking ");
+    ASSERT_FALSE(line.empty()) << r.runLog;
+    EXPECT_NE(std::string::npos, line.find("additional.7z: archive result ")) << line;
+    EXPECT_EQ(std::string::npos, line.find("archive result 0,")) << line;
+    EXPECT_NE(std::string::npos, r.libraryLog.find(line.substr(line.find("Unpacking")))) << r.libraryLog;
+    EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
+    EXPECT_FALSE(r.installerStarted);
+    std::set<std::wstring> left;
+    for (const std::wstring& name : namesIn(tempPath(), L"TS*.tmp"))
+        if (!before.count(name))
+            left.insert(name);
+    EXPECT_TRUE(left.empty()) << "the unpacked files were left behind";
+}
+
+TEST_F(SetupFailureCause, MissingCorePackageIsReportedAsMissing)
+{
+    FailedRun r = run(bundle(L"nocore"), L"-silent", L"", tempPath());
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    const std::string line = errorLine(r.runLog, "The installation file ");
+    EXPECT_NE(std::string::npos, line.find("TessalineCore")) << r.runLog;
+    EXPECT_NE(std::string::npos, line.find(".dat is missing or cannot be read: system error 2: ")) << line;
+    EXPECT_NE(std::string::npos, r.libraryLog.find(line.substr(line.find("The installation file ")))) << r.libraryLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find("Installation failed.")) << r.libraryLog;
+    EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
+    EXPECT_FALSE(r.installerStarted);
+}
+
+TEST_F(SetupFailureCause, UnsignedCorePackageKeepsTheModifiedMessage)
+{
+    FailedRun r = run(bundle(L"unsigned"), L"-silent", L"", tempPath());
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_NE(std::string::npos, errorLine(r.runLog, kModified).find(kModified)) << r.runLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find(kModified)) << r.libraryLog;
+    EXPECT_FALSE(r.installerStarted);
+}
+
+}
+}} // namespace ts::test
