@@ -2,10 +2,10 @@
 #include "sys/libutils/win32/device.h"
 
 #include "sys/libutils/exception.h"
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/uniqueowner.h"
-#include "tk/libgui/resourcefunctions.h"
 
 #include <cfgmgr32.h>
 #include <devpropdef.h>
@@ -16,8 +16,8 @@ namespace ts { namespace sys { namespace win32 {
 
 namespace {
 
-using tk::gui::resource::toNarrow;
-using tk::gui::resource::toWide;
+using sys::toNarrow;
+using sys::toWide;
 
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA");
 static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == 296, "SP_DEVINSTALL_PARAMS_A");
