@@ -358,6 +358,8 @@ TEST_F(SetupEndToEnd, PostInstallPageOnlyAfterAWantedSuccess)
     EXPECT_EQ(1u, failed.exitCode) << failed.runLog;
     EXPECT_TRUE(failed.pages.empty());
     EXPECT_NE(std::string::npos, failed.runLog.find("Installation failed."));
+}
+
 // The Core software's request to restart now ("RebootNeededNow" = "1", set here by the
 // Core installer stand-in). Wine has no real shutdown: InitiateSystemShutdownA only
 // reports success, which the restart service logs.
