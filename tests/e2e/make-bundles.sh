@@ -107,4 +107,5 @@ rm "$out/core32only/payload/VELA/TessalineCore64.dat"
 
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
+cp "$build/demo/Setup-old.exe" "$out/demo-old.exe"
 touch "$out/.done"
