@@ -381,7 +381,9 @@ TEST_F(SetupEndToEnd, NormalRunSkipsVelaAndHidesTheProgressWindowWhileInstallers
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_TRUE(r.driverRuns.empty()); // the driver pass leaves VELA to the Core installer
     ASSERT_EQ(2u, r.commandLines.size());
-    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-"}), r.installerWindows);
+    // The Core and product installers, then the post-install page's handler.
+    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-", L"-"}), r.installerWindows);
+    EXPECT_EQ(1u, r.pages.size());
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
