@@ -1,6 +1,7 @@
 #include "app/setup/inprogressthread.h"
 
 #include "app/setup/resource.h"
+#include "sys/libutils/win32/library.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <commctrl.h>
@@ -37,11 +38,14 @@ INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
-// The marquee bar's class must be registered before the dialog is made.
+// The marquee bar's class must be registered before the dialog is made. comctl32 is
+// loaded here, after the DLL search was restricted: imported at load time, its own
+// imports (uxtheme) would be searched for beside Setup.exe first.
 void registerProgressBarClass()
 {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    if (auto init = sys::win32::systemFunction<decltype(&InitCommonControlsEx)>("comctl32.dll", "InitCommonControlsEx"))
+        init(&controls);
 }
 
 } // namespace

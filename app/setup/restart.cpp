@@ -1,12 +1,22 @@
 #include "app/setup/restart.h"
 
+#include "sys/libutils/exception.h"
+#include "sys/libutils/logger.h"
 #include "sys/libutils/win32/handle.h"
+#include "tk/libgui/resourcefunctions.h"
 
 #include <windows.h>
 
 namespace ts { namespace app { namespace setupInstall {
 
 namespace {
+const int kError = 2;
+const int kInfo = 4;
+
+struct RestartLog : sys::Logger::Logged {
+    RestartLog() : sys::Identity("RestartService", ""), Logged(sys::Logger::instance(), "RestartService", "") {}
+};
+
 bool setShutdownPrivilege(HANDLE token, bool enable)
 {
     TOKEN_PRIVILEGES privileges = {};
@@ -19,18 +29,29 @@ bool setShutdownPrivilege(HANDLE token, bool enable)
     // Also ERROR_NOT_ALL_ASSIGNED: the privilege was not granted.
     return GetLastError() == 0;
 }
+
+bool failed(RestartLog& log, const char* step)
+{
+    DWORD error = GetLastError();
+    TS_LOG(log, kError) << "Restart not started: " << step << " failed, "
+                        << tk::gui::resource::toNarrow(sys::windowsErrorText(error));
+    return false;
+}
 } // namespace
 
 bool RestartService::restart()
 {
+    RestartLog log;
     sys::win32::Handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive()))
-        return false;
+        return failed(log, "OpenProcessToken");
     if (!setShutdownPrivilege(token.get(), true))
-        return false;
+        return failed(log, "enabling SeShutdownPrivilege");
+    TS_LOG(log, kInfo) << "Restarting the machine";
     if (!InitiateSystemShutdownA(nullptr, nullptr, 0, TRUE, TRUE))
-        return false;
+        return failed(log, "InitiateSystemShutdownA");
     setShutdownPrivilege(token.get(), false);
+    TS_LOG(log, kInfo) << "Restart started";
     return true;
 }
 

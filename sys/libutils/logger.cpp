@@ -1,9 +1,9 @@
 #include "sys/libutils/logger.h"
 
 #include "sys/libutils/logoutputs.h"
-#include "sys/libutils/settingssource.h"
 #include "sys/libutils/setuprunlog.h"
 #include "sys/libutils/win32/debuglocation.h"
+#include "sys/libutils/win32/persisttreestate.h"
 #include "sys/libutils/win32/thread.h"
 
 #include <windows.h>
@@ -74,7 +74,7 @@ std::string baseFileName(const char* file)
 }
 
 // The level of "verbosity", else of "verbosity threshold", else `fallback`.
-int snapshotLevel(const SettingsSnapshot& snapshot, int fallback)
+int snapshotLevel(const PersistSnapshot& snapshot, int fallback)
 {
     for (const char* name : {"verbosity", "verbosity threshold"}) {
         auto it = snapshot.find(name);
@@ -87,22 +87,11 @@ int snapshotLevel(const SettingsSnapshot& snapshot, int fallback)
     return fallback;
 }
 
-SettingsSnapshot readSnapshot(const std::string& path)
+// The key Software\Tessaline\<path>: the user scope when it holds any entry, else the
+// machine scope.
+PersistSnapshot readSnapshot(const std::string& path)
 {
-    try {
-        return settingsSource().snapshot(path, true);
-    } catch (...) {
-        return {};
-    }
-}
-
-long snapshotInt(const SettingsSnapshot& snapshot, const char* name, long fallback)
-{
-    auto it = snapshot.find(name);
-    long value = fallback;
-    if (it != snapshot.end() && it->second.isLeaf && parseIntSetting(it->second.value, value))
-        return value;
-    return fallback;
+    return readSettingsSnapshot(path, true);
 }
 
 } // namespace
@@ -258,7 +247,9 @@ struct Logger::State {
     }
     FileOutput* defaultFileFor()
     {
-        if (!defaultFileOutput && !defaultFile.empty())
+        if (defaultFile.empty())
+            return nullptr;
+        if (!defaultFileOutput)
             defaultFileOutput = newFile(defaultFile, FileOutput::Append, maxFileSize, 1, 0);
         return defaultFileOutput;
     }
@@ -284,19 +275,15 @@ Logger::Output* Logger::State::lookupOutput(const std::string& outputName)
 
 Logger::Output* Logger::State::createOutput(const std::string& outputName)
 {
-    SettingsSnapshot config = settingsSource().snapshot(name + "\\Logger\\Outputs\\" + outputName, true);
-    auto text = [&](const char* key) {
-        auto it = config.find(key);
-        return it != config.end() && it->second.isLeaf ? it->second.value : std::string();
-    };
-    std::string filename = text("filename");
-    int lineType = static_cast<int>(snapshotInt(config, "line type", 0));
-    uint32_t maxSize = static_cast<uint32_t>(snapshotInt(config, "max size", 65536));
-    uint32_t maxFileCount = static_cast<uint32_t>(snapshotInt(config, "maxFileCount", 0));
-    bool decorated = false;
-    parseBoolSetting(text("decorated filename"), decorated);
+    // A subkey where a value is expected throws PersistBadLeaf: no output.
+    PersistSnapshot config = readSnapshot(name + "\\Logger\\Outputs\\" + outputName);
+    std::string filename = config.getString("filename", "");
+    int lineType = config.getInt("line type", 0);
+    uint32_t maxSize = static_cast<uint32_t>(config.getInt("max size", 65536));
+    uint32_t maxFileCount = static_cast<uint32_t>(config.getInt("maxFileCount", 0));
+    bool decorated = config.getBool("decorated filename", false);
     FileOutput::Mode mode = decorated ? FileOutput::Decorate : FileOutput::New;
-    std::string modeText = text("Mode");
+    std::string modeText = config.getString("Mode", "");
     if (strcasecmp(modeText.c_str(), "New") == 0)
         mode = FileOutput::New;
     else if (strcasecmp(modeText.c_str(), "Decorate") == 0)
@@ -312,8 +299,13 @@ Logger::Output* Logger::State::createOutput(const std::string& outputName)
         return debugger(lineType);
     if (filename.empty())
         return nullptr;
-    if (mode != FileOutput::Decorate && filename == defaultFile)
-        defaultFile.clear(); // the same file must not be opened twice
+    if (mode != FileOutput::Decorate && filename == defaultFile) {
+        // The same file must not be opened twice: two cipher chains in one file make
+        // its lines undecodable. Once the default file is open, it is this output.
+        if (defaultFileOutput)
+            return defaultFileOutput;
+        defaultFile.clear();
+    }
     return newFile(filename, mode, maxSize, lineType, maxFileCount);
 }
 
@@ -321,7 +313,7 @@ void Logger::State::configure(Module& module)
 {
     const std::string root = name + "\\Logger";
     int verbosity = defaultVerbosity;
-    SettingsSnapshot modules = readSnapshot(root + "\\Modules");
+    PersistSnapshot modules = readSnapshot(root + "\\Modules");
     verbosity = snapshotLevel(modules, verbosity);
 
     // The module's key: a sub-key named like the module, else "default".
@@ -333,9 +325,9 @@ void Logger::State::configure(Module& module)
             break;
         }
     }
-    std::vector<std::pair<std::string, SettingsEntry>> entries;
+    std::vector<std::pair<std::string, PersistNode>> entries;
     if (!moduleKey.empty()) {
-        SettingsSnapshot key = readSnapshot(moduleKey);
+        PersistSnapshot key = readSnapshot(moduleKey);
         verbosity = snapshotLevel(key, verbosity);
         auto outputsKey = key.find("Outputs");
         if (outputsKey != key.end() && !outputsKey->second.isLeaf) {
@@ -372,7 +364,8 @@ void Logger::State::configure(Module& module)
         module.addOutput(platformLog(), verbosity);
     if (FileOutput* file = defaultFileFor()) {
         verbosity = std::max(verbosity, globalVerbosity);
-        module.addOutput(file, globalVerbosity);
+        if (!module.hasOutput(file)) // already there when its configured output names it
+            module.addOutput(file, globalVerbosity);
     }
     if (sink)
         module.addOutput(sink, verbosity);
@@ -391,6 +384,14 @@ void Logger::Module::addOutput(Output* output, int threshold)
     m_outputs.emplace_back(output, threshold);
     for (auto& list : m_byLevel)
         list.reset();
+}
+
+bool Logger::Module::hasOutput(const Output* output) const
+{
+    for (const auto& pair : m_outputs)
+        if (pair.first == output)
+            return true;
+    return false;
 }
 
 void Logger::Module::replaceOutputs(Output* output, int threshold)
@@ -436,14 +437,13 @@ Logger& Logger::create(const std::string& name, int defaultVerbosity, uint32_t f
     if (ownedSink)
         state->sink = state->keep(std::make_unique<OutputImpl>(std::move(ownedSink), 1));
 
-    SettingsSnapshot global = readSnapshot("Logger");
+    PersistSnapshot global = readSnapshot("Logger");
     state->globalVerbosity = snapshotLevel(global, defaultVerbosity);
     state->maxFileSize = kMinFileSize;
-    if (global.count("filesize"))
-        state->maxFileSize = clampFileSize(snapshotInt(global, "filesize", kMinFileSize));
-    auto directory = global.find("directory");
-    if (directory != global.end() && directory->second.isLeaf) {
-        state->directory = directory->second.value;
+    if (global.isLeaf("filesize"))
+        state->maxFileSize = clampFileSize(global.getInt("filesize"));
+    if (global.isLeaf("directory")) {
+        state->directory = global.getValue("directory");
         if (!state->directory.empty() && state->directory.back() != '\\')
             state->directory += '\\';
     } else if (flags & 1) {

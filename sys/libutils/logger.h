@@ -87,6 +87,7 @@ public:
         friend class Logger;
         void setVerbosity(int verbosity) { m_verbosity.store(verbosity, std::memory_order_relaxed); }
         void addOutput(Output* output, int threshold);
+        bool hasOutput(const Output* output) const;
         void replaceOutputs(Output* output, int threshold);
 
         State& m_state;

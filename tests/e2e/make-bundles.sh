@@ -111,4 +111,5 @@ bundle "$out/core32only" "$out/core32only.exe" >/dev/null
 
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
+cp "$build/demo/Setup-old.exe" "$out/demo-old.exe"
 touch "$out/.done"

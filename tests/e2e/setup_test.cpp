@@ -3,6 +3,7 @@
 // the handler of the bundle's post-install page scheme records the addresses Setup opens.
 #include "support/setuprun.h"
 #include "support/testsupport.h"
+#include "sys/libutils/logreader.h"
 #include "sys/libutils/win32/osinfo.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include <algorithm>
 #include <windows.h>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,7 +73,26 @@ struct BundleRun {
     std::string runLog;
     std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
     int windowsClosed = 0;
+    std::string libraryLog; // the decoded TSS????.log files the run left (then deleted)
 };
+
+// Decodes the logger's files in `folder` that are new since `before`, and deletes them.
+std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
+{
+    std::ostringstream out, errors;
+    sys::logreader::LogReader reader(out, errors);
+    for (const std::wstring& name : namesIn(folder, L"TSS????.log")) {
+        if (before.count(name))
+            continue;
+        const std::wstring path = folder + name;
+        reader.beginInput(narrow(name));
+        std::istringstream in(readFile(path));
+        for (std::string line; std::getline(in, line);)
+            reader.line(line);
+        DeleteFileW(path.c_str());
+    }
+    return out.str() + errors.str();
+}
 
 class SetupEndToEnd : public ::testing::Test {
 protected:
@@ -101,6 +123,7 @@ protected:
         if (!m_closeWindows)
             environment += L"TS_DPINST_WINDOW=" + m_windowTitle + L'\0' + L"TS_RECORD_WINDOW=" + m_windowTitle + L'\0';
         const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
+        const std::set<std::wstring> logsBefore = namesIn(temp, L"TSS????.log");
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
                                           (environment + L'\0').c_str(), L"", m_closeWindows);
@@ -115,6 +138,7 @@ protected:
         out.installerWindows = lines(fromUtf8(readFile(record + L".window")));
         out.driverRuns = stubRuns(fromUtf8(readFile(stubRecord)));
         out.runLog = readFile(log);
+        out.libraryLog = newLibraryLogs(temp, logsBefore);
         for (const std::wstring& folder : namesIn(temp, L"TS*.tmp"))
             if (!before.count(folder) && (GetFileAttributesW((temp + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
                 out.tempFoldersLeft.insert(folder);
@@ -357,7 +381,9 @@ TEST_F(SetupEndToEnd, NormalRunSkipsVelaAndHidesTheProgressWindowWhileInstallers
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_TRUE(r.driverRuns.empty()); // the driver pass leaves VELA to the Core installer
     ASSERT_EQ(2u, r.commandLines.size());
-    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-"}), r.installerWindows);
+    // The Core and product installers, then the post-install page's handler.
+    EXPECT_EQ((std::vector<std::wstring>{L"-", L"-", L"-"}), r.installerWindows);
+    EXPECT_EQ(1u, r.pages.size());
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
@@ -465,6 +491,156 @@ TEST_F(SetupEndToEnd, PostInstallPageOnlyAfterAWantedSuccess)
     EXPECT_NE(std::string::npos, failed.runLog.find("Installation failed."));
 }
 
+// The Core software's request to restart now ("RebootNeededNow" = "1", set here by the
+// Core installer stand-in). Wine has no real shutdown: InitiateSystemShutdownA only
+// reports success, which the restart service logs.
+class RebootFlags : public SetupEndToEnd {
+protected:
+    void SetUp() override
+    {
+        SetupEndToEnd::SetUp();
+        clear();
+    }
+    void TearDown() override
+    {
+        clear();
+        SetupEndToEnd::TearDown();
+    }
+    static void clear()
+    {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaline\\Core\\Volatile");
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "directory");
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "verbosity");
+    }
+    static std::wstring rebootNow(const wchar_t* text)
+    {
+        return std::wstring(L"TS_RECORD_REBOOT_NOW=") + text + L'\0';
+    }
+};
+
+TEST_F(RebootFlags, CoreAskingForARestartNowRestartsAndEndsWithZero)
+{
+    BundleRun r = run(L"recorder", L"-silent", L"0", rebootNow(L"1"));
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_EQ(2u, r.commandLines.size());
+    EXPECT_NE(std::string::npos, r.libraryLog.find("\tRestartService\t")) << r.libraryLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find("\tINFO\trestart.cpp:")) << r.libraryLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find("\tRestart started")) << r.libraryLog;
+    EXPECT_EQ(std::string::npos, r.runLog.find("Installation completed successfully.")) << r.runLog;
+    EXPECT_NE(std::string::npos, r.runLog.find("Stop Tessaline Setup"));
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
+TEST_F(RebootFlags, NoRebootOrAnotherTextDoesNotRestart)
+{
+    BundleRun noReboot = run(L"recorder", L"-silent -noreboot", L"0", rebootNow(L"1"));
+    EXPECT_EQ(0u, noReboot.exitCode) << noReboot.runLog;
+    EXPECT_EQ(std::string::npos, noReboot.libraryLog.find("\tRestartService\t")) << noReboot.libraryLog;
+    EXPECT_NE(std::string::npos, noReboot.runLog.find("Installation completed successfully."));
+
+    BundleRun other = run(L"recorder", L"-silent", L"0", rebootNow(L"true"));
+    EXPECT_EQ(0u, other.exitCode) << other.runLog;
+    EXPECT_EQ(std::string::npos, other.libraryLog.find("\tRestartService\t")) << other.libraryLog;
+    EXPECT_NE(std::string::npos, other.runLog.find("Installation completed successfully."));
+}
+
+// The library log's folder and level, set in the registry alone (the user's
+// Software\Tessaline\Logger), change what Setup writes; the restart lines are INFO.
+TEST_F(RebootFlags, LoggerFolderAndLevelComeFromTheRegistry)
+{
+    const char* const key = "Software\\Tessaline\\Logger";
+    auto configure = [&](const std::wstring& folder, const char* verbosity) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::string directory = narrow(folder);
+        RegSetKeyValueA(HKEY_CURRENT_USER, key, "directory", REG_SZ, directory.c_str(),
+                        static_cast<DWORD>(directory.size() + 1));
+        if (verbosity)
+            RegSetKeyValueA(HKEY_CURRENT_USER, key, "verbosity", REG_SZ, verbosity,
+                            static_cast<DWORD>(strlen(verbosity) + 1));
+        else
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "verbosity");
+    };
+    // The decoded lines of the logger's files in `folder`, and how many did not decode.
+    auto logsIn = [](const std::wstring& folder, unsigned& failures) {
+        std::ostringstream out, errors;
+        sys::logreader::LogReader reader(out, errors);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((folder + L"\\TSS????.log").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                reader.beginInput(narrow(data.cFileName));
+                std::istringstream in(readFile(folder + L"\\" + data.cFileName));
+                for (std::string line; std::getline(in, line);)
+                    reader.line(line);
+            } while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
+        failures = reader.failures();
+        return out.str();
+    };
+    struct Case { const wchar_t* folder; const char* verbosity; bool infoLines; };
+    for (const Case& c : {Case{L"verbose", nullptr, true}, Case{L"warn", "warn", false}, Case{L"number", "3", true}}) {
+        const std::wstring folder = m_dir + L"\\" + c.folder;
+        configure(folder, c.verbosity);
+        BundleRun r = run(L"recorder", L"-silent", L"0", rebootNow(L"1"));
+        EXPECT_EQ(0u, r.exitCode) << r.runLog;
+        EXPECT_EQ("", r.libraryLog) << "a log in the temporary folder";
+        unsigned failures = 0;
+        const std::string log = logsIn(folder, failures);
+        EXPECT_EQ(0u, failures);
+        EXPECT_NE(std::string::npos, log.find("\tALWAYS\t")) << narrow(c.folder) << ": " << log;
+        EXPECT_EQ(c.infoLines, log.find("\tINFO\t") != std::string::npos) << narrow(c.folder) << ": " << log;
+        EXPECT_EQ(c.infoLines, log.find("\tRestart started") != std::string::npos) << narrow(c.folder);
+    }
+}
+
+// The installed Core version through the project's installer API library.
+class InstalledCoreVersion : public SetupEndToEnd {
+protected:
+    void TearDown() override
+    {
+        setLocation(L"");
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TessalineTest\\InstallerApi");
+        SetupEndToEnd::TearDown();
+    }
+    static void setLocation(const std::wstring& path)
+    {
+        HKEY key = nullptr;
+        REGSAM view = sys::win32::isWow64() ? KEY_WOW64_64KEY : 0;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaline\\Core", 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        if (path.empty())
+            RegDeleteValueW(key, L"InstallerApiFileLocation");
+        else
+            RegSetValueExW(key, L"InstallerApiFileLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                           static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+};
+
+TEST_F(InstalledCoreVersion, PreviousVersionComesFromTheLibrary)
+{
+    const std::wstring calls = m_dir + L"\\calls.txt";
+    const std::wstring version = L"7.8.1400.2";
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\TessalineTest\\InstallerApi", L"RecordFile", REG_SZ, calls.c_str(),
+                    static_cast<DWORD>((calls.size() + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\TessalineTest\\InstallerApi", L"Version", REG_SZ, version.c_str(),
+                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+    setLocation(buildDir() + L"\\bin\\tsinstallerapi.dll");
+    BundleRun r = run(L"recorder", L"-silent");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_NE(std::string::npos, r.runLog.find("INFO   \tPrevious version: 7.8.1400.2\r\n")) << r.runLog;
+    const std::string recorded = readFile(calls);
+    EXPECT_EQ(0u, recorded.find("tsInitialise " + narrow(tempFolder()) + "TS_")) << recorded;
+    EXPECT_NE(std::string::npos, recorded.find("\r\ntsGetInstalledProductVersion {5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A00}"
+                                               "\r\ntsUninitialise\r\n")) << recorded;
+
+    setLocation(L"");
+    BundleRun none = run(L"recorder", L"-silent");
+    EXPECT_NE(std::string::npos, none.runLog.find("INFO   \tPrevious version: Not installed\r\n")) << none.runLog;
+}
+
 // The demo product installs for real; its keys and packages are removed afterwards.
 class DemoProduct : public SetupEndToEnd {
 protected:
@@ -485,14 +661,41 @@ protected:
         return status == ERROR_SUCCESS && type == REG_SZ ? buffer : L"";
     }
 
+    // The product codes of the Windows Installer registrations (Add/Remove Programs
+    // entries) named `displayName`.
+    static std::vector<std::wstring> registrations(const wchar_t* displayName)
+    {
+        std::vector<std::wstring> codes;
+        const wchar_t* const uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return codes;
+        wchar_t name[256];
+        for (DWORD i = 0, length = 256; RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+                                        ERROR_SUCCESS;
+             ++i, length = 256)
+            if (machineString((std::wstring(uninstall) + L"\\" + name).c_str(), L"DisplayName") == displayName)
+                codes.push_back(name);
+        RegCloseKey(key);
+        return codes;
+    }
+
+    // The current release's versions and one registration per package.
+    void expectCurrentReleaseOnly()
+    {
+        EXPECT_EQ(L"7.9.1488.0", machineString(kCore, L"Version"));
+        EXPECT_EQ(L"2.1.40.0", machineString(kProduct, L"Version"));
+        EXPECT_EQ(1u, registrations(L"Tessaline Core").size());
+        EXPECT_EQ(1u, registrations(L"Tessaline Graphics").size());
+    }
+
     void uninstall()
     {
-        for (const wchar_t* key : {kCore, kProduct}) {
-            const std::wstring code = machineString(key, L"ProductCode");
-            if (!code.empty())
+        for (const wchar_t* name : {L"Tessaline Core", L"Tessaline Graphics"})
+            for (const std::wstring& code : registrations(name))
                 runProcess(L"msiexec /qn /x " + code);
+        for (const wchar_t* key : {kCore, kProduct})
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
-        }
     }
 
     static constexpr const wchar_t* kCore = L"SOFTWARE\\Tessaline\\Core";
@@ -534,6 +737,7 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
 
     BundleRun second = run(L"demo", L"");
     EXPECT_EQ(15622u, second.exitCode) << second.runLog;
+    EXPECT_NE(std::string::npos, second.runLog.find("INFO   \tPrevious version: 7.9.1488.0\r\n")) << second.runLog;
     // The up-to-date box, and nothing else (without a display no box can be shown).
     EXPECT_EQ(getenv("TS_XDISPLAY") ? 1 : 0, second.windowsClosed);
     EXPECT_NE(std::string::npos, second.runLog.find("Tessaline Graphics software is already up to date"));
@@ -546,6 +750,28 @@ TEST_F(DemoProduct, InstallsThenIsUpToDate)
     EXPECT_EQ(std::vector<std::wstring>{L"tessaline-demo://www.tessaline.com/support/installcomplete.php"
                                         L"?version=2.1.40.0&productId=demo"},
               forced.pages);
+}
+
+// As most customers meet it: the current release over an older one, then the older one
+// run again.
+TEST_F(DemoProduct, ReplacesAnOlderReleaseAndNeverDowngrades)
+{
+    BundleRun older = run(L"demo-old", L"-silent");
+    EXPECT_EQ(0u, older.exitCode) << older.runLog;
+    EXPECT_NE(std::string::npos, older.runLog.find("INFO   \tPrevious version: Not installed\r\n")) << older.runLog;
+    EXPECT_EQ(L"7.8.1300.0", machineString(kCore, L"Version"));
+    EXPECT_EQ(L"2.0.0.0", machineString(kProduct, L"Version"));
+
+    BundleRun current = run(L"demo", L"-silent");
+    EXPECT_EQ(0u, current.exitCode) << current.runLog;
+    EXPECT_NE(std::string::npos, current.runLog.find("INFO   \tPrevious version: 7.8.1300.0\r\n")) << current.runLog;
+    expectCurrentReleaseOnly();
+    EXPECT_TRUE(current.tempFoldersLeft.empty());
+
+    BundleRun again = run(L"demo-old", L"");
+    EXPECT_EQ(15622u, again.exitCode) << again.runLog;
+    EXPECT_NE(std::string::npos, again.runLog.find("INFO   \tPrevious version: 7.9.1488.0\r\n")) << again.runLog;
+    expectCurrentReleaseOnly();
 }
 
 }

@@ -3,34 +3,15 @@
 //   tslogwriter <folder> <lines>          TSLW.log in <folder> (restarts past 100 KiB)
 //   tslogwriter --bench <folder> <lines>  prints the throughput and a disabled line's cost
 #include "sys/libutils/logger.h"
-#include "sys/libutils/settingssource.h"
-#include "tk/libgui/resourcefunctions.h"
 
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
-#include <memory>
 
 namespace {
 
-// The logger's folder comes from the settings, as an administrator would configure it.
-class FolderSettings : public ts::sys::ISettingsSource {
-public:
-    explicit FolderSettings(std::string folder) : m_folder(std::move(folder)) {}
-    ts::sys::SettingsSnapshot snapshot(const std::string& path, bool) override
-    {
-        ts::sys::SettingsSnapshot snapshot;
-        if (path == "Logger") {
-            snapshot["directory"] = ts::sys::SettingsEntry{true, m_folder};
-            snapshot["verbosity"] = ts::sys::SettingsEntry{true, "INFO"};
-        }
-        if (path == "TSLW\\Logger\\Modules")
-            snapshot["Quiet"] = ts::sys::SettingsEntry{true, "ERROR"};
-        return snapshot;
-    }
-private:
-    std::string m_folder;
-};
+// The "Quiet" module is set to ERROR in the registry, as an administrator would do it.
+const wchar_t* const kModulesKey = L"Software\\Tessaline\\TSLW\\Logger\\Modules";
 
 struct Writer : ts::sys::Logger::Logged {
     Writer(const char* module) : Identity(module, "bench"), Logged(ts::sys::Logger::instance(), module, "bench") {}
@@ -52,12 +33,15 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"usage: tslogwriter [--bench] <folder> <lines>\n");
         return 2;
     }
-    std::string folder = ts::tk::gui::resource::toNarrow(argv[bench ? 2 : 1]);
     long lines = wcstol(argv[bench ? 3 : 2], nullptr, 10);
-    ts::sys::setSettingsSource(std::make_shared<FolderSettings>(folder));
-    ts::sys::Logger::create("TSLW", ts::sys::LogLevel::Verbose, 1, false);
+    // The logger's file goes to the temporary folder: here, the folder given.
+    SetEnvironmentVariableW(L"TMP", argv[bench ? 2 : 1]);
+    SetEnvironmentVariableW(L"TEMP", argv[bench ? 2 : 1]);
+    RegSetKeyValueW(HKEY_CURRENT_USER, kModulesKey, L"Quiet", REG_SZ, L"ERROR", 6 * sizeof(wchar_t));
+    ts::sys::Logger::create("TSLW", ts::sys::LogLevel::Info, 1, true);
     Writer writer("Writer");
     Writer quiet("Quiet");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tessaline\\TSLW");
     if (quiet.isEnabled(ts::sys::LogLevel::Verbose)) {
         fprintf(stderr, "the Quiet module should not take VERBOSE lines\n");
         return 1;

@@ -4,7 +4,9 @@
 // every argument NAME="path" whose path is a file is copied there as NAME, so a test
 // can read the files it was handed after they are gone. With TS_RECORD_WINDOW naming a
 // dialog title, it also appends "window" (such a dialog is visible) or "-" as one line to
-// TS_RECORD_FILE + ".window".
+// TS_RECORD_FILE + ".window". With TS_RECORD_REBOOT_NOW, it sets "RebootNeededNow" in the
+// volatile key HKLM\SOFTWARE\Tessaline\Core\Volatile to that text, as the Core software
+// does when it needs a restart now.
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,20 @@ int wmain(int, wchar_t**)
             if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 CopyFileW(value.c_str(), (std::wstring(copies) + L"\\" + name).c_str(), FALSE);
             p = valueEnd + 1;
+        }
+    }
+    wchar_t rebootNow[32] = L"";
+    if (GetEnvironmentVariableW(L"TS_RECORD_REBOOT_NOW", rebootNow, 32)) {
+        HKEY core = nullptr, flags = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaline\\Core", 0, nullptr, 0, KEY_CREATE_SUB_KEY,
+                            nullptr, &core, nullptr) == ERROR_SUCCESS) {
+            if (RegCreateKeyExW(core, L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &flags,
+                                nullptr) == ERROR_SUCCESS) {
+                RegSetValueExW(flags, L"RebootNeededNow", 0, REG_SZ, reinterpret_cast<const BYTE*>(rebootNow),
+                               static_cast<DWORD>((wcslen(rebootNow) + 1) * sizeof(wchar_t)));
+                RegCloseKey(flags);
+            }
+            RegCloseKey(core);
         }
     }
     wchar_t code[32] = L"";

@@ -2,8 +2,8 @@
 #include "sys/libutils/win32/debuglocation.h"
 
 #include "sys/libutils/exception.h"
-#include "sys/libutils/settingssource.h"
 #include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/registrydatastore.h"
 
 #include <windows.h>
 
@@ -45,9 +45,10 @@ std::string executableBaseName()
 
 std::string debugLocation(bool preferTemp)
 {
-    std::string configured = readSetting("Core", true, "DebugLocation", "");
-    if (!configured.empty())
-        return configured;
+    option::String configured("DebugLocation", "", "", "");
+    option::loadSetting(configured, "Core", true);
+    if (!configured.getValue().empty())
+        return configured.getValue();
     std::string temp = tempDirectory();
     if (preferTemp && canOpenFolder(temp))
         return temp;

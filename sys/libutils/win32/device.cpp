@@ -2,6 +2,7 @@
 #include "sys/libutils/win32/device.h"
 
 #include "sys/libutils/exception.h"
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/uniqueowner.h"

@@ -28,10 +28,10 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 
 #include "sys/libutils/win32/exception.h"
 
-#include "sys/libutils/settingssource.h"
 #include "sys/libutils/win32/debuglocation.h"
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/library.h"
+#include "sys/libutils/win32/registrydatastore.h"
 
 #include <dbghelp.h>
 #include <cstdio>
@@ -167,8 +167,9 @@ bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
     try {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        bool unique = readBoolSetting("Core", true, "EnableUniqueDmpFiles", false);
-        path = minidumpFileName(debugLocation(false) + executableBaseName(), unique, now, [](const std::string& p) {
+        option::Bool unique("EnableUniqueDmpFiles", false, "", "");
+        option::loadSetting(unique, "Core", true);
+        path = minidumpFileName(debugLocation(false) + executableBaseName(), unique.getValue(), now, [](const std::string& p) {
             return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
         });
     } catch (...) {

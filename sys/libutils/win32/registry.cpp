@@ -427,6 +427,40 @@ LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* s
     return RegCreateKeyExW(parent.get(), subkeyName, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, out, nullptr);
 }
 
+LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out)
+{
+    KeyHandle key;
+    LONG status = RegOpenKeyExW(root, subkeyPath, 0, KEY_READ, key.receive());
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<wchar_t> buffer(1, L'\0');
+    DWORD size = 0, type = REG_NONE;
+    for (int query = 0; query < 5; ++query) {
+        status = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (status != ERROR_MORE_DATA)
+            break;
+        buffer.assign(size + 1, L'\0');
+    }
+    key.reset();
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (type != REG_SZ)
+        return ERROR_INVALID_DATA;
+    out = buffer.data();
+    return ERROR_SUCCESS;
+}
+
+LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
+                         const std::wstring& value)
+{
+    KeyHandle key;
+    LONG status = createVolatileSubkey(root, parentPath, subkeyName, KEY_SET_VALUE, key.receive());
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 REGSAM nativeViewFlag()
 {
     return isWow64() ? KEY_WOW64_64KEY : 0;
@@ -475,6 +509,22 @@ bool readCoreVersion(Version& out)
 bool readProductVersion(const wchar_t* product, Version& out)
 {
     return readInstalledVersion((std::wstring(L"SOFTWARE\\Tessaline\\Products\\") + product).c_str(), out);
+}
+
+bool readNativeString(const wchar_t* subkeyPath, const wchar_t* valueName, DWORD bufferBytes, std::wstring& out)
+{
+    KeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkeyPath, 0, KEY_READ | nativeViewFlag(), key.receive()) != ERROR_SUCCESS)
+        return false;
+    // One unit more than the query may fill, so that a text without its NUL still ends.
+    std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD type = 0;
+    DWORD size = bufferBytes;
+    LONG status = RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    out = buffer.data();
+    return true;
 }
 
 }}}} // namespace ts::sys::win32::registry

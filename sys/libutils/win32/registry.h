@@ -248,6 +248,14 @@ LONG deleteRegistryKey(HKEY root, const wchar_t* subkey, REGSAM viewBits);
 // key `subkeyName`, gone at the next restart. The caller owns `*out`. Returns the
 // Windows error.
 LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, REGSAM access, HKEY* out);
+// Reads the REG_SZ value `name` of `root`\`subkeyPath` (opened with KEY_READ), growing
+// the buffer on ERROR_MORE_DATA (at most five queries), up to its first NUL. Returns
+// the Windows error: that of the open or the last query, 13 for another type.
+LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out);
+// Sets a REG_SZ value (with its NUL) in the volatile key `root`\`parentPath`\`subkeyName`,
+// creating it as createVolatileSubkey does. Returns the Windows error.
+LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
+                         const std::wstring& value);
 // KEY_WOW64_64KEY when this 32-bit program runs on 64-bit Windows, else 0.
 REGSAM nativeViewFlag();
 
@@ -261,6 +269,10 @@ bool readCoreVersion(Version& out);
 // when the key or value is missing, unreadable or of another type.
 bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
                      std::wstring& out);
+// A REG_SZ value of HKLM\<subkeyPath> in the native view, read into a buffer of
+// `bufferBytes`: a text that does not fit, another type or a missing key or value
+// gives false and leaves `out` unchanged.
+bool readNativeString(const wchar_t* subkeyPath, const wchar_t* valueName, DWORD bufferBytes, std::wstring& out);
 bool readProductVersion(const wchar_t* product, Version& out);
 
 }}}} // namespace ts::sys::win32::registry

@@ -48,6 +48,9 @@ public:
 // A factory holding the token of a particular session user. Setup makes none; the
 // settings tree only asks whether a factory is of this kind.
 class SessionUserImpersonatorFactory : public UserImpersonatorFactory {
+public:
+    // The session user's token (not owned); null when there is none.
+    virtual HANDLE userToken() const { return nullptr; }
 };
 
 // The profile of the user of a token, loaded for the object's lifetime. Throws

@@ -1,7 +1,7 @@
 #include "sys/libutils/win32/tsassert.h"
 
-#include "sys/libutils/settingssource.h"
 #include "sys/libutils/win32/exception.h"
+#include "sys/libutils/win32/registrydatastore.h"
 
 #include <windows.h>
 #include <cstdlib>
@@ -105,7 +105,9 @@ std::unique_ptr<CompositeAssertHandler> makeAssertHandlers(long behaviour)
 
 long assertBehaviour()
 {
-    return readIntSetting("TessalineManager", false, "AssertBehaviour", 3);
+    option::Int behaviour("AssertBehaviour", 3, "", "");
+    option::loadSetting(behaviour, "TessalineManager", false);
+    return behaviour.getValue();
 }
 
 void assertFailed(const char* expression, const char* file, int line)

@@ -32,6 +32,8 @@ public:
             Traits::close(m_value);
         m_value = value;
     }
+    // Gives up ownership without closing.
+    Type release() { return std::exchange(m_value, Traits::none()); }
     // For out-parameters of Windows calls.
     Type* receive() { reset(); return &m_value; }
 

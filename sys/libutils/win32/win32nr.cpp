@@ -244,6 +244,20 @@ bool createTempFileName(const std::wstring& folder, const std::wstring& prefix, 
     return true;
 }
 
+bool isExistingFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool clearFileAttributes(const std::wstring& path, DWORD bits)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    return SetFileAttributesW(path.c_str(), attributes & ~bits) != FALSE;
+}
+
 bool deleteDirectoryTree(const std::wstring& path)
 {
     if (path.size() <= 1)

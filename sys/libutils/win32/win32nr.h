@@ -70,6 +70,10 @@ bool setCurrentDirectory(const std::wstring& path);
 bool getCurrentDirectory(std::wstring& out);
 // One line of text for an attached debugger (OutputDebugStringW).
 void writeDebugOutput(const std::wstring& text);
+// Whether `path` names an existing file (not a folder).
+bool isExistingFile(const std::wstring& path);
+// Clears the attribute `bits` of a file. False when its attributes cannot be read or set.
+bool clearFileAttributes(const std::wstring& path, DWORD bits);
 
 // Deletes a folder with everything in it. False when the path is at most one
 // character, is not an existing folder, or the deletion fails.

@@ -82,7 +82,7 @@ TEST(ChildProcess, Run)
     if (what.empty())
         GTEST_SKIP() << "runs only as a child process of the tests below";
     if (what == "assert8") {
-        ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "8");
+        ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", "8");
         assertFailed("1 == 2", "child.cpp", 7);
         ExitProcess(0x55);
     } else if (what == "worker-av") {
@@ -229,9 +229,17 @@ TEST(Assertions, BehaviourChoosesTheHandlersInOrder)
     EXPECT_NE(nullptr, dynamic_cast<AssertCrashDumper*>(chain->handlers()[2].get()));
     EXPECT_NE(nullptr, dynamic_cast<AssertAborter*>(chain->handlers()[3].get()));
     EXPECT_EQ(3, assertBehaviour());
-    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "not a number");
-    EXPECT_EQ(3, assertBehaviour());
+    // An Int option read from the store: an unsigned decimal number, 0 when there is none.
+    const std::pair<const char*, long> texts[] = {{"not a number", 0}, {"0x10", 0}, {"12abc", 12}, {"16", 16}};
+    for (const auto& text : texts) {
+        ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", text.first);
+        EXPECT_EQ(text.second, assertBehaviour()) << text.first;
+    }
+    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "0"); // the user scope is not read
+    EXPECT_EQ(16, assertBehaviour());
     ts::test::testSettings().erase("TessalineManager", "AssertBehaviour");
+    ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour");
+    EXPECT_EQ(3, assertBehaviour());
 }
 
 TEST(Assertions, DefaultBehaviourLogsWritesAMinidumpAndGoesOn)
@@ -255,11 +263,11 @@ TEST(Assertions, UniqueDumpFilesGetTimeStampedNames)
     std::wstring dir = ts::test::makeTempDir(L"udump");
     ts::test::testSettings().set("Core", "DebugLocation", toNarrow(dir) + "\\");
     ts::test::testSettings().set("Core", "EnableUniqueDmpFiles", "1");
-    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "2");
+    ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", "2");
     assertFailed("y", "sample.cpp", 13);
     ts::test::testSettings().erase("Core", "DebugLocation");
     ts::test::testSettings().erase("Core", "EnableUniqueDmpFiles");
-    ts::test::testSettings().erase("TessalineManager", "AssertBehaviour");
+    ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour");
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((dir + L"\\ts_unit2*_*.dmp").c_str(), &data);
     ASSERT_NE(INVALID_HANDLE_VALUE, find);
@@ -270,13 +278,14 @@ TEST(Assertions, UniqueDumpFilesGetTimeStampedNames)
 
 TEST(Assertions, BehaviourZeroDoesNothingAndEightEndsTheProcess)
 {
-    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "0");
+    ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", "0");
     size_t before = ts::test::CaptureSink::lines().size();
     assertFailed("quiet", "sample.cpp", 14);
     EXPECT_EQ(before, ts::test::CaptureSink::lines().size());
-    ts::test::testSettings().erase("TessalineManager", "AssertBehaviour");
+    ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour");
 
     std::wstring dir;
     EXPECT_EQ(3u, runChild("assert8", dir));
+    ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour"); // the child set it
     ts::test::removeTree(dir);
 }

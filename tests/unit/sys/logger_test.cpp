@@ -384,3 +384,57 @@ TEST(Logger, DedicatedFileGetsItsOwnOutputAtInfoWithABanner)
     EXPECT_NE(std::string::npos, lines[1].find("\tinto the dedicated file")) << lines[1];
     EXPECT_NE(std::string::npos, lines[2].find("\tsecond object")) << lines[2];
 }
+
+// The body of the child processes of the shared-file test; nothing without TS_CHILD.
+TEST(LoggerChild, Run)
+{
+    const std::string what = ts::test::childCase();
+    if (what != "shared-a-first" && what != "shared-b-first")
+        return;
+    // Module B names the logger's default file as its output; module A has no outputs.
+    ts::test::TestSettings& settings = ts::test::testSettings();
+    settings.set("TSUNIT\\Logger\\Modules\\SharedB", "shared", "VERBOSE");
+    settings.set("TSUNIT\\Logger\\Outputs\\shared", "filename", ts::test::testLogger().defaultFile());
+    settings.set("TSUNIT\\Logger\\Outputs\\shared", "Mode", "Append");
+    settings.set("TSUNIT\\Logger\\Outputs\\shared", "line type", "1");
+    std::unique_ptr<Probe> a, b;
+    if (what == "shared-a-first") {
+        a = std::make_unique<Probe>("a", "SharedA");
+        TS_LOG(*a, 4) << "line from A";
+        b = std::make_unique<Probe>("b", "SharedB");
+    } else {
+        b = std::make_unique<Probe>("b", "SharedB");
+        a = std::make_unique<Probe>("a", "SharedA");
+    }
+    for (int i = 0; i < 3; ++i) {
+        TS_LOG(*b, 4) << "line " << i << " from B";
+        TS_LOG(*a, 4) << "line " << i << " from A";
+    }
+    ExitProcess(0x57);
+}
+
+TEST(Logger, AModuleWhoseOutputIsTheDefaultFileWritesOneChainIntoIt)
+{
+    for (const char* order : {"shared-a-first", "shared-b-first"}) {
+        std::wstring dir = ts::test::makeTempDir(L"shared");
+        std::wstring environment = L"TS_CHILD=" + ts::test::widen(order) + L'\0' + L"TS_CHILD_DIR=" + dir + L'\0';
+        ts::test::ProcessResult result = ts::test::runProcess(
+            L"\"" + ts::test::selfPath() + L"\" --gtest_filter=LoggerChild.Run", 60000, environment.c_str());
+        ts::test::testSettings().removeTree("TSUNIT\\Logger\\Outputs\\shared");
+        ts::test::testSettings().removeTree("TSUNIT\\Logger\\Modules\\SharedB");
+        EXPECT_EQ(0x57u, result.exitCode) << order;
+        unsigned failures = 0;
+        std::vector<std::string> lines = decodeFile(ts::test::readFile(dir + L"\\TSUNIT.log"), &failures);
+        EXPECT_EQ(0u, failures) << order;
+        for (const char* module : {"A", "B"})
+            for (int i = 0; i < 3; ++i) {
+                std::string needle = "\tline " + std::to_string(i) + " from " + module;
+                size_t found = 0;
+                for (const std::string& line : lines)
+                    found += line.find(needle) != std::string::npos;
+                EXPECT_EQ(1u, found) << order << needle;
+            }
+        EXPECT_EQ(1u, countFiles(dir + L"\\TSUNIT*.log")) << order;
+        ts::test::removeTree(dir);
+    }
+}

@@ -270,12 +270,12 @@ TEST(OptionGroup, CloneThrowsInternalError)
 TEST(OptionGroup, DuplicateNameIsAnAssertionFailureAndStillAdded)
 {
     ts::test::testLogger();
-    ts::test::testSettings().set("TessalineManager", "AssertBehaviour", "1"); // log only
+    ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", "1"); // log only
     const size_t before = ts::test::decodedCapture().size();
     GroupOption group("g", "", "");
     OptionInGroup<Flag> first(group, "x", "");
     OptionInGroup<Flag> second(group, "x", "");
-    ts::test::testSettings().erase("TessalineManager", "AssertBehaviour");
+    ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour");
     group.parseCommandLine("-x");
     EXPECT_TRUE(first.getValue()); // the first member of that name accepts
     EXPECT_FALSE(second.getValue());

@@ -1,12 +1,11 @@
 // The unit test program's logger: named "TSUNIT", verbosity 6, every line also captured
-// (enciphered) in memory, and a settings source the tests can fill.
+// (enciphered) in memory, and the registry settings the tests change.
 //
 // A test that must end the process runs this program again with TS_CHILD=<case> and
 // TS_CHILD_DIR=<folder>; the child's logger then also writes TSUNIT.log into that folder.
 #pragma once
 #include "sys/libutils/logger.h"
 #include "sys/libutils/logreader.h"
-#include "sys/libutils/settingssource.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -22,32 +21,46 @@
 
 namespace ts { namespace test {
 
-class TestSettings : public sys::ISettingsSource {
+// The settings the tests change, in the registry: the key Software\\Tessaline\\<path> of
+// the user scope, or of the machine scope for the settings read only there.
+class TestSettings {
 public:
-    sys::SettingsSnapshot snapshot(const std::string& path, bool) override
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        auto it = m_keys.find(path);
-        return it == m_keys.end() ? sys::SettingsSnapshot() : it->second;
-    }
     void set(const std::string& path, const std::string& name, const std::string& value)
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_keys[path][name] = sys::SettingsEntry{true, value};
+        setIn(HKEY_CURRENT_USER, path, name, value);
     }
+    void setMachine(const std::string& path, const std::string& name, const std::string& value)
+    {
+        setIn(HKEY_LOCAL_MACHINE, path, name, value);
+    }
+    // A subkey `name` of `path`.
     void setKey(const std::string& path, const std::string& name)
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_keys[path][name] = sys::SettingsEntry{false, ""};
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, (kRoot + path + "\\" + name).c_str(), 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS)
+            RegCloseKey(key);
     }
-    void erase(const std::string& path, const std::string& name)
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_keys[path].erase(name);
-    }
+    void erase(const std::string& path, const std::string& name) { eraseIn(HKEY_CURRENT_USER, path, name); }
+    void eraseMachine(const std::string& path, const std::string& name) { eraseIn(HKEY_LOCAL_MACHINE, path, name); }
+    // Removes Software\\Tessaline\\<path> of the user scope with everything below it.
+    void removeTree(const std::string& path) { RegDeleteTreeA(HKEY_CURRENT_USER, (kRoot + path).c_str()); }
+
 private:
-    std::mutex m_lock;
-    std::map<std::string, sys::SettingsSnapshot> m_keys;
+    static void setIn(HKEY root, const std::string& path, const std::string& name, const std::string& value)
+    {
+        RegSetKeyValueA(root, (kRoot + path).c_str(), name.c_str(), REG_SZ, value.c_str(),
+                        static_cast<DWORD>(value.size() + 1));
+    }
+    static void eraseIn(HKEY root, const std::string& path, const std::string& name)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, (kRoot + path).c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, name.c_str());
+            RegCloseKey(key);
+        }
+    }
+    static constexpr const char* kRoot = "Software\\Tessaline\\";
 };
 
 // Keeps every Base64 line the logger hands to the extra sink.
@@ -61,11 +74,12 @@ public:
     void write(const std::string& text, int) override { lines().push_back(text); }
 };
 
+// The first use removes what an earlier run of the program left of its logger's settings.
 inline TestSettings& testSettings()
 {
-    static std::shared_ptr<TestSettings> settings = [] {
-        auto created = std::make_shared<TestSettings>();
-        sys::setSettingsSource(created);
+    static TestSettings* settings = [] {
+        auto* created = new TestSettings;
+        created->removeTree("TSUNIT");
         return created;
     }();
     return *settings;
@@ -81,11 +95,14 @@ inline sys::Logger& testLogger()
 {
     static sys::Logger& logger = [] () -> sys::Logger& {
         const char* dir = getenv("TS_CHILD_DIR");
-        if (dir && *dir)
-            testSettings().set("Logger", "directory", dir);
-        else
-            testSettings();
-        return sys::Logger::create("TSUNIT", 6, dir && *dir ? 1 : 0, false, new CaptureSink);
+        testSettings();
+        if (!(dir && *dir))
+            return sys::Logger::create("TSUNIT", 6, 0, false, new CaptureSink);
+        // The global "directory" is read once, at creation: it is set only for that moment.
+        testSettings().set("Logger", "directory", dir);
+        sys::Logger& created = sys::Logger::create("TSUNIT", 6, 1, false, new CaptureSink);
+        testSettings().erase("Logger", "directory");
+        return created;
     }();
     return logger;
 }

@@ -4,9 +4,8 @@
 
 namespace ts { namespace tk { namespace install {
 
-bool getInstalledCoreVersion(sys::Version&)
-{
-    return false; // the installer API library is not bound yet: not installed
+namespace {
+const int kError = 2;
 }
 
 TemporaryCopy::TemporaryCopy(const std::filesystem::path& sourcePath, const std::wstring& extension)

@@ -103,10 +103,14 @@ TEST(MainFlow, InstallCompleteAddress)
 }
 
 namespace {
-struct FakeReboot : ts::tk::install::RebootProperties {
+struct FakeReboot : ts::tk::install::IRebootProperties {
     bool now = false;
     int required = 0;
+    int others = 0;
+    bool getSuppressReboot(bool&, std::string&) override { ++others; return false; }
+    bool setSuppressReboot(bool, std::string&) override { ++others; return false; }
     bool isRebootNeededNow() override { return now; }
+    bool setRebootNeededNow(bool) override { ++others; return false; }
     bool setSoftwareRequiresReboot(bool) override { ++required; return false; }
 };
 struct FakeRestart : IRestartService {

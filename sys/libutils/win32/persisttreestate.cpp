@@ -1,0 +1,347 @@
+// Win32 only: the persistent settings tree over the ANSI registry functions.
+#include "sys/libutils/win32/persisttreestate.h"
+
+#include "sys/libutils/exception.h"
+#include "sys/libutils/logger.h"
+#include "sys/libutils/win32/keyhandle.h"
+#include "sys/libutils/win32/session.h"
+
+#include <shlwapi.h>
+#include <cstdlib>
+
+namespace ts { namespace sys {
+
+namespace {
+
+const int kError = 2;
+const int kWarn = 3;
+const REGSAM kReadAccess = KEY_READ;                                   // 0x20019
+const REGSAM kWriteAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY; // 0x2001F
+const REGSAM kDeleteAccess = KEY_WRITE | DELETE;                       // 0x30006
+const DWORD kNameLength = 256;
+
+const Logger::Logged& persistLog()
+{
+    struct PersistLog : Logger::Logged {
+        PersistLog() : Identity("PersistRegAccess", ""), Logged(Logger::instance(), "PersistRegAccess", "") {}
+    };
+    static PersistLog log;
+    return log;
+}
+
+std::string lastErrorText(DWORD error)
+{
+    std::wstring text = windowsErrorText(error);
+    std::string narrow;
+    for (wchar_t c : text)
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+// The impersonator of the user scope, for one operation. A failed impersonation leaves
+// the thread as it is, so the account Setup runs as is used.
+std::unique_ptr<win32::UserImpersonator> impersonate(win32::UserImpersonatorFactory* factory)
+{
+    try {
+        if (factory)
+            return factory->createImpersonator();
+        win32::LoggedOnUserImpersonatorFactory loggedOn;
+        return loggedOn.createImpersonator();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void checkScope(int scope)
+{
+    if (scope != PersistMachine && scope != PersistUser && scope != PersistNetwork)
+        throw PersistBadFlags();
+}
+
+} // namespace
+
+// ---- snapshot ------------------------------------------------------------------------
+
+bool PersistSnapshot::isLeaf(const std::string& name) const
+{
+    auto it = find(name);
+    return it != end() && it->second.isLeaf;
+}
+
+bool PersistSnapshot::isBranch(const std::string& name) const
+{
+    auto it = find(name);
+    return it != end() && !it->second.isLeaf;
+}
+
+std::string PersistSnapshot::getValue(const std::string& name) const
+{
+    auto it = find(name);
+    if (it == end())
+        throw PersistNotFound();
+    if (!it->second.isLeaf)
+        throw PersistBadLeaf();
+    return it->second.value;
+}
+
+std::string PersistSnapshot::getString(const std::string& name, const std::string& fallback) const
+{
+    try {
+        return hasEntry(name) ? getValue(name) : fallback;
+    } catch (const PersistBadLeaf&) {
+        return fallback;
+    }
+}
+
+bool PersistSnapshot::getBool(const std::string& name) const
+{
+    std::string value = getValue(name);
+    return !value.empty() && std::string("yYtT").find(value[0]) != std::string::npos;
+}
+
+bool PersistSnapshot::getBool(const std::string& name, bool fallback) const
+{
+    return hasEntry(name) ? getBool(name) : fallback;
+}
+
+int PersistSnapshot::getInt(const std::string& name) const
+{
+    return atoi(getValue(name).c_str());
+}
+
+int PersistSnapshot::getInt(const std::string& name, int fallback) const
+{
+    return hasEntry(name) ? getInt(name) : fallback;
+}
+
+// ---- tree --------------------------------------------------------------------------
+
+PersistTree::PersistTree(const std::string& component, bool isVolatile)
+    : m_state(openSettingsRoot(nullptr, isVolatile)->childState(component))
+{
+}
+
+PersistTree::PersistTree(std::unique_ptr<IState> state) : m_state(std::move(state)) {}
+
+PersistTree::~PersistTree() = default;
+
+std::unique_ptr<PersistTree> PersistTree::child(const std::string& name) const
+{
+    return std::make_unique<PersistTree>(m_state->childState(name));
+}
+
+std::unique_ptr<PersistTree::IState> openSettingsRoot(win32::UserImpersonatorFactory* factory, bool isVolatile)
+{
+    PersistTreeState root({}, {}, factory, isVolatile);
+    return root.childState("Software")->childState("Tessaline");
+}
+
+std::string describeKey(int scope, const std::vector<std::string>& localPath,
+                        const std::vector<std::string>& networkPath)
+{
+    std::string text;
+    const std::vector<std::string>* path = &localPath;
+    if (scope == PersistMachine || scope == PersistNetwork)
+        text = "HKEY_LOCAL_MACHINE";
+    else if (scope == PersistUser)
+        text = "HKEY_CURRENT_USER";
+    else
+        return "Persist Flag Error";
+    if (scope == PersistNetwork)
+        path = &networkPath;
+    for (const std::string& name : *path)
+        text += "\\" + name;
+    return text;
+}
+
+HKEY openKeyPath(HKEY root, const std::vector<std::string>& names, int mode, bool isVolatile)
+{
+    if (mode < 0 || mode > 3)
+        throw PersistBadFlags();
+    win32::KeyHandle current(root);
+    for (const std::string& name : names) {
+        HKEY next = nullptr;
+        LONG status;
+        if (mode == 1)
+            status = RegCreateKeyExA(current.get(), name.c_str(), 0, nullptr,
+                                     isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, kWriteAccess,
+                                     nullptr, &next, nullptr);
+        else
+            status = RegOpenKeyExA(current.get(), name.c_str(), 0, mode == 3 ? kDeleteAccess : kReadAccess, &next);
+        current.reset(status == ERROR_SUCCESS ? next : nullptr);
+        if (status != ERROR_SUCCESS || !next) {
+            SetLastError(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+    }
+    return current.release();
+}
+
+// ---- state -------------------------------------------------------------------------
+
+PersistTreeState::PersistTreeState(std::vector<std::string> localPath, std::vector<std::string> networkPath,
+                                   win32::UserImpersonatorFactory* factory, bool isVolatile)
+    : m_localPath(std::move(localPath)), m_networkPath(std::move(networkPath)), m_factory(factory),
+      m_volatile(isVolatile)
+{
+}
+
+std::unique_ptr<PersistTree::IState> PersistTreeState::childState(const std::string& name) const
+{
+    if (name.empty())
+        return std::make_unique<PersistTreeState>(*this);
+    std::vector<std::string> local = m_localPath, network = m_localPath;
+    local.push_back(name);
+    network.push_back("Network Persist Settings");
+    network.push_back(name);
+    return std::make_unique<PersistTreeState>(local, network, m_factory, m_volatile);
+}
+
+HKEY PersistTreeState::openScopeKey(int scope, int mode,
+                                   std::unique_ptr<win32::UserImpersonator>& impersonator) const
+{
+    checkScope(scope);
+    HKEY root = HKEY_LOCAL_MACHINE;
+    if (scope == PersistUser) {
+        impersonator = impersonate(m_factory);
+        root = nullptr;
+        if (RegOpenCurrentUser(mode == 3 ? kDeleteAccess : kWriteAccess, &root) != ERROR_SUCCESS || !root)
+            return nullptr;
+    }
+    return openKeyPath(root, scope == PersistNetwork ? m_networkPath : m_localPath, mode, m_volatile);
+}
+
+void PersistTreeState::loadSnapshot(PersistSnapshot& snapshot, int scope) const
+{
+    snapshot.clear();
+    std::unique_ptr<win32::UserImpersonator> impersonator;
+    win32::KeyHandle key(openScopeKey(scope, 0, impersonator));
+    if (!key)
+        return;
+    for (DWORD index = 0;; ++index) {
+        char name[kNameLength];
+        DWORD nameLength = kNameLength, type = 0, size = 0;
+        if (RegEnumValueA(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ)
+            continue;
+        std::vector<char> data(size + 1, '\0');
+        DWORD read = size;
+        if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &read) !=
+            ERROR_SUCCESS)
+            break;
+        snapshot[name] = PersistNode{true, data.data()};
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[kNameLength];
+        DWORD nameLength = kNameLength;
+        if (RegEnumKeyExA(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        snapshot[name] = PersistNode{false, ""};
+    }
+}
+
+void PersistTreeState::saveSnapshot(const PersistSnapshot& snapshot, int scope) const
+{
+    checkScope(scope);
+    win32::KeyHandle key;
+    if (scope == PersistUser) {
+        std::unique_ptr<win32::UserImpersonator> impersonator = impersonate(m_factory);
+        HKEY root = nullptr;
+        if (RegOpenCurrentUser(kWriteAccess, &root) != ERROR_SUCCESS || !root) {
+            impersonator.reset();
+            saveForTokenUser(snapshot);
+            return;
+        }
+        key.reset(openKeyPath(root, m_localPath, 1, m_volatile));
+    } else {
+        key.reset(openKeyPath(HKEY_LOCAL_MACHINE, scope == PersistNetwork ? m_networkPath : m_localPath, 1, m_volatile));
+    }
+    if (!key) {
+        DWORD error = GetLastError();
+        TS_LOG(persistLog(), kError) << "Failed to open reg key " << describeKey(scope, m_localPath, m_networkPath)
+                                     << " for writing. " << "Error Code : " << lastErrorText(error);
+        throw PersistBadAccess();
+    }
+    for (const auto& entry : snapshot) {
+        if (!entry.second.isLeaf)
+            continue;
+        const std::string& value = entry.second.value;
+        LONG status = RegSetValueExA(key.get(), entry.first.c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
+        if (status != ERROR_SUCCESS) {
+            TS_LOG(persistLog(), kError) << "Failed to save value to reg key "
+                                         << describeKey(scope, m_localPath, m_networkPath) << "\\" << entry.first
+                                         << ". Error Code : " << lastErrorText(static_cast<DWORD>(status));
+        }
+    }
+}
+
+void PersistTreeState::saveForTokenUser(const PersistSnapshot& snapshot) const
+{
+    TS_LOG(persistLog(), kWarn) << "Trying to save settings for non-logged-on user.";
+    auto* session = dynamic_cast<win32::SessionUserImpersonatorFactory*>(m_factory);
+    if (!m_factory || (session && !session->userToken())) {
+        TS_LOG(persistLog(), kWarn) << "Don't hold a user token or SID for user";
+        return;
+    }
+    if (!session || m_localPath.empty())
+        return;
+    win32::UserProfile profile(session->userToken());
+    HKEY first = nullptr;
+    if (RegCreateKeyExA(profile.getProfileRoot(), m_localPath[0].c_str(), 0, nullptr,
+                        m_volatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr, &first,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> rest(m_localPath.begin() + 1, m_localPath.end());
+    win32::KeyHandle key(openKeyPath(first, rest, 1, m_volatile));
+    if (!key) {
+        DWORD error = GetLastError();
+        TS_LOG(persistLog(), kError) << "Failed to open reg key " << describeKey(PersistUser, m_localPath, m_networkPath)
+                                     << " for writing. " << "Error Code : " << lastErrorText(error);
+        throw PersistBadAccess();
+    }
+    for (const auto& entry : snapshot)
+        if (entry.second.isLeaf)
+            RegSetValueExA(key.get(), entry.first.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(entry.second.value.data()),
+                           static_cast<DWORD>(entry.second.value.size()));
+}
+
+LONG PersistTreeState::removeEntry(const std::string& name, int scope, bool recursive) const
+{
+    std::unique_ptr<win32::UserImpersonator> impersonator;
+    win32::KeyHandle key(openScopeKey(scope, 3, impersonator));
+    if (!key)
+        return 0;
+    RegDeleteValueA(key.get(), name.c_str());
+    return recursive ? static_cast<LONG>(SHDeleteKeyA(key.get(), name.c_str())) : RegDeleteKeyA(key.get(), name.c_str());
+}
+
+// ---- settings readers ----------------------------------------------------------------
+
+PersistSnapshot readSettingsSnapshot(const std::string& path, bool includeUser)
+{
+    PersistSnapshot snapshot;
+    try {
+        std::unique_ptr<PersistTree::IState> state = openSettingsRoot(nullptr, false);
+        for (size_t start = 0; start <= path.size();) {
+            size_t end = path.find('\\', start);
+            if (end == std::string::npos)
+                end = path.size();
+            state = state->childState(path.substr(start, end - start));
+            start = end + 1;
+        }
+        if (includeUser) {
+            state->loadSnapshot(snapshot, PersistUser);
+            if (!snapshot.empty())
+                return snapshot;
+        }
+        state->loadSnapshot(snapshot, PersistMachine);
+    } catch (...) {
+        snapshot.clear();
+    }
+    return snapshot;
+}
+
+}} // namespace ts::sys

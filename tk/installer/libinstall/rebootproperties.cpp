@@ -1,0 +1,66 @@
+#include "tk/installer/libinstall/rebootproperties.h"
+
+#include "sys/libutils/win32/registry.h"
+#include "tk/installer/libinstall/installerapi.h"
+
+namespace ts { namespace tk { namespace install {
+
+namespace {
+const wchar_t* const kCoreKey = L"SOFTWARE\\Tessaline\\Core";
+const wchar_t* const kVolatileKey = L"Volatile";
+const wchar_t* const kSuppressReboot = L"SuppressReboot";
+const wchar_t* const kRebootNeededNow = L"RebootNeededNow";
+} // namespace
+
+unsigned readVolatileValue(const std::wstring& name, std::wstring& value)
+{
+    const std::wstring path = std::wstring(kCoreKey) + L"\\" + kVolatileKey;
+    return static_cast<unsigned>(
+        sys::win32::registry::queryStringValue(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), value));
+}
+
+unsigned writeVolatileValue(const std::wstring& name, const std::wstring& value)
+{
+    return static_cast<unsigned>(
+        sys::win32::registry::writeVolatileString(HKEY_LOCAL_MACHINE, kCoreKey, kVolatileKey, name.c_str(), value));
+}
+
+bool RebootProperties::getSuppressReboot(bool& suppress, std::string& message)
+{
+    suppress = false;
+    std::wstring text;
+    if (readVolatileValue(kSuppressReboot, text) != 0) {
+        message = "Error reading core volatile SuppressReboot value. In case reboot is needed it will not be "
+                  "suppressed";
+        return false;
+    }
+    suppress = text == L"yes";
+    message = suppress ? "Core has indicated reboot suppress flag set to yes"
+                       : "Core has indicated reboot suppress flag set to no";
+    return true;
+}
+
+bool RebootProperties::setSuppressReboot(bool suppress, std::string& message)
+{
+    bool written = writeVolatileValue(kSuppressReboot, suppress ? L"yes" : L"no") == 0;
+    message = written ? "SuppressReboot flag successfully set" : "Unable to set SuppressReboot flag!";
+    return written;
+}
+
+bool RebootProperties::setSoftwareRequiresReboot(bool required)
+{
+    return install::setSoftwareRequiresReboot(required);
+}
+
+bool RebootProperties::isRebootNeededNow()
+{
+    std::wstring text;
+    return readVolatileValue(kRebootNeededNow, text) == 0 && text == L"1";
+}
+
+bool RebootProperties::setRebootNeededNow(bool needed)
+{
+    return writeVolatileValue(kRebootNeededNow, needed ? L"1" : L"0") == 0;
+}
+
+}}} // namespace ts::tk::install
