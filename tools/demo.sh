@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # demo.sh <build-dir> [--bundle-only]: builds the demo product's signed Setup.exe (product/demo)
 # and the same product's older release (Setup-old.exe: Core 7.8.1300.0, product 2.0.0.0),
-# then, as customers meet it, in a fresh 32-bit and a fresh 64-bit Wine prefix: installs
-# the older release, installs the current one over it, runs the current one again (15622)
+# then, in a fresh 32-bit and a fresh 64-bit Wine prefix: stages the drivers (the driver
+# installer stub's record shows the VELA folder and its command line; staging installs
+# neither the Core software nor the product), then, as customers meet it, installs the
+# older release, installs the current one over it, runs the current one again (15622)
 # and the older one over the newer (15622, nothing downgraded). It prints the run logs,
 # the full exit codes, the registry values the installers wrote, the Windows Installer
-# registrations and logs. Then it stages the drivers (the driver installer stub's record
-# shows the VELA folder and its command line), and runs the current one once more with
-# its user interface (-suppressUpToDateInfo), whose post-install page address a recorder
-# registered for the demo's page scheme receives.
+# registrations and logs. Then it runs the current one once more with its user interface
+# (-suppressUpToDateInfo), whose post-install page address a recorder registered for the
+# demo's page scheme receives.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -104,6 +105,14 @@ for arch in win32 win64; do
     echo "=== $arch: fresh prefix"
     fresh_prefix "$prefix" "$arch"
     WINEPREFIX=$prefix wineserver -p 60 || true
+    echo "=== $arch: staging the drivers (-silent -stageDrivers)"
+    record=$demo/dpinst-$arch.txt
+    rm -f "$record"
+    out=$(TS_DPINST_RECORD="Z:$record" run_setup "$prefix" Setup.exe "run0-$arch.log" -silent -stageDrivers)
+    echo "$out"
+    echo "--- driver installer stub (folder, command line):"
+    tr -d '\r' <"$record" 2>/dev/null | cut -f1,2 || echo "(did not run)"
+    grep -q '^exit code: 0 ' <<<"$out" && grep -q 'VELA.DpInst.exe" /q /se' "$record" 2>/dev/null || status=1
     echo "=== $arch: the older release (Core $old_core_version, product $old_product_version), -silent"
     out=$(run_setup "$prefix" Setup-old.exe "run1-$arch.log" -silent)
     echo "$out"
@@ -137,14 +146,6 @@ for arch in win32 win64; do
     grep -q '^exit code: 15622 ' <<<"$out" || status=1
     "$here/wine-run.sh" "$prefix" reg query 'HKLM\SOFTWARE\Tessaline\Core' /v Version /reg:64 2>/dev/null |
         tr -d '\r' | grep -q 'REG_SZ *7\.9\.1488\.0$' || { echo "the Core software was downgraded"; status=1; }
-    echo "=== $arch: staging the drivers (-silent -stageDrivers)"
-    record=$demo/dpinst-$arch.txt
-    rm -f "$record"
-    out=$(TS_DPINST_RECORD="Z:$record" run_setup "$prefix" Setup.exe "run0-$arch.log" -silent -stageDrivers)
-    echo "$out"
-    echo "--- driver installer stub (folder, command line):"
-    tr -d '\r' <"$record" 2>/dev/null | cut -f1,2 || echo "(did not run)"
-    grep -q '^exit code: 0 ' <<<"$out" && grep -q 'VELA.DpInst.exe" /q /se' "$record" 2>/dev/null || status=1
     echo "=== $arch: the current release, -suppressUpToDateInfo, with its user interface"
     record=$demo/page-$arch.txt
     rm -f "$record"
