@@ -157,12 +157,20 @@ struct WindowSearch {
     std::set<HWND> closed;
 };
 
+// Setup's progress window (the dialog with the marquee bar) closes by itself; how long it
+// stays up depends on the machine's speed (under an emulator long enough to be seen).
+bool isProgressWindow(HWND window)
+{
+    return FindWindowExW(window, nullptr, L"msctls_progress32", nullptr) != nullptr;
+}
+
 BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
 {
     auto* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && search->closed.insert(window).second)
+    if (owner == search->processId && IsWindowVisible(window) && !isProgressWindow(window) &&
+        search->closed.insert(window).second)
         PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
 }
