@@ -196,7 +196,6 @@ protected:
     std::string runLog() const { return readFile(m_dir + L"\\run.log"); }
 
     static std::wstring planted() { return buildDir() + L"\\bin\\tsplanted.dll"; }
-    static std::wstring e2eBundle(const wchar_t* name) { return buildDir() + L"\\testdata\\e2e\\" + name + L".exe"; }
 
     std::wstring m_dir, m_downloads, m_markers;
 };

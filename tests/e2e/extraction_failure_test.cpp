@@ -3,7 +3,6 @@
 #include "support/setuprun.h"
 #include "support/testsupport.h"
 #include "sys/libutils/exception.h"
-#include "sys/libutils/logreader.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,30 +15,6 @@ namespace ts { namespace test {
 namespace {
 
 const char* const kModified = "The software package appears to have been modified.";
-
-std::wstring bundle(const wchar_t* name)
-{
-    return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
-}
-
-// The deciphered text of the library logs that appeared in `folder` since `before`;
-// they are deleted.
-std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
-{
-    std::ostringstream out, errors;
-    sys::logreader::LogReader reader(out, errors);
-    for (const std::wstring& name : namesIn(folder, L"TSS????.log")) {
-        if (before.count(name))
-            continue;
-        const std::wstring path = folder + (folder.back() == L'\\' ? L"" : L"\\") + name;
-        std::istringstream in(readFile(path));
-        DeleteFileW(path.c_str());
-        reader.beginInput(narrow(name));
-        for (std::string line; std::getline(in, line);)
-            reader.line(line);
-    }
-    return out.str();
-}
 
 // One Setup run of a bundle whose installer programs record their command lines.
 struct FailedRun {
@@ -100,7 +75,7 @@ TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
     const std::wstring temp = fromUnix(small);
     ASSERT_TRUE(fileExists(temp + L"\\.mounted")) << "the small temporary folder is not mounted";
 
-    FailedRun r = run(bundle(L"recorder"), L"-silent", temp, temp);
+    FailedRun r = run(e2eBundle(L"recorder"), L"-silent", temp, temp);
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "Unpacking the payload failed while ");
     // The system's own text ("There is not enough space on the disk." on Windows).
@@ -118,7 +93,7 @@ TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
 {
     // The library log falls back to the program's folder: run a copy from our own.
     const std::wstring program = m_run.dir + L"\\Setup.exe";
-    ASSERT_TRUE(CopyFileW(bundle(L"recorder").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(e2eBundle(L"recorder").c_str(), program.c_str(), FALSE));
     const std::wstring temp = m_run.dir + L"\\no such folder";
     FailedRun r = run(program, L"-silent", temp, m_run.dir);
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
@@ -139,7 +114,7 @@ TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
 TEST_F(SetupFailureCause, DamagedArchiveInAGoodBundleGivesTheArchiveResult)
 {
     const std::set<std::wstring> before = namesIn(tempPath(), L"TS*.tmp");
-    FailedRun r = run(bundle(L"damaged"), L"-silent", L"", tempPath());
+    FailedRun r = run(e2eBundle(L"damaged"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "Unpacking the payload failed while unpacking ");
     ASSERT_FALSE(line.empty()) << r.runLog;
@@ -157,7 +132,7 @@ TEST_F(SetupFailureCause, DamagedArchiveInAGoodBundleGivesTheArchiveResult)
 
 TEST_F(SetupFailureCause, MissingCorePackageIsReportedAsMissing)
 {
-    FailedRun r = run(bundle(L"nocore"), L"-silent", L"", tempPath());
+    FailedRun r = run(e2eBundle(L"nocore"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "The installation file ");
     EXPECT_NE(std::string::npos, line.find("TessalineCore")) << r.runLog;
@@ -170,7 +145,7 @@ TEST_F(SetupFailureCause, MissingCorePackageIsReportedAsMissing)
 
 TEST_F(SetupFailureCause, UnsignedCorePackageKeepsTheModifiedMessage)
 {
-    FailedRun r = run(bundle(L"unsigned"), L"-silent", L"", tempPath());
+    FailedRun r = run(e2eBundle(L"unsigned"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode);
     EXPECT_NE(std::string::npos, errorLine(r.runLog, kModified).find(kModified)) << r.runLog;
     EXPECT_NE(std::string::npos, r.libraryLog.find(kModified)) << r.libraryLog;

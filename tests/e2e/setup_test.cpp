@@ -40,11 +40,6 @@ std::vector<std::wstring> lines(const std::wstring& text)
     return out;
 }
 
-std::wstring bundle(const wchar_t* name)
-{
-    return buildDir() + L"\\testdata\\e2e\\" + name + L".exe";
-}
-
 // One run of the driver installer stub: its working folder, its command line, and
 // whether the progress window was up ("window" or "-").
 struct StubRun {
@@ -75,24 +70,6 @@ struct BundleRun {
     int windowsClosed = 0;
     std::string libraryLog; // the decoded TSS????.log files the run left (then deleted)
 };
-
-// Decodes the logger's files in `folder` that are new since `before`, and deletes them.
-std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
-{
-    std::ostringstream out, errors;
-    sys::logreader::LogReader reader(out, errors);
-    for (const std::wstring& name : namesIn(folder, L"TSS????.log")) {
-        if (before.count(name))
-            continue;
-        const std::wstring path = folder + name;
-        reader.beginInput(narrow(name));
-        std::istringstream in(readFile(path));
-        for (std::string line; std::getline(in, line);)
-            reader.line(line);
-        DeleteFileW(path.c_str());
-    }
-    return out.str() + errors.str();
-}
 
 class SetupEndToEnd : public ::testing::Test {
 protected:
@@ -125,7 +102,7 @@ protected:
         const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
         const std::set<std::wstring> logsBefore = namesIn(temp, L"TSS????.log");
         // Windows the run shows are closed (a box waits for a click under the test display).
-        ProcessResult result = runProcess(L"\"" + bundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
+        ProcessResult result = runProcess(L"\"" + e2eBundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
                                           (environment + L'\0').c_str(), L"", m_closeWindows);
         BundleRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;

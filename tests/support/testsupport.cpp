@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include "sys/libutils/logreader.h"
+
 #include <windows.h>
 #include <cstdlib>
 #include <fstream>
@@ -40,6 +42,7 @@ std::wstring envPath(const char* name)
 
 std::wstring buildDir() { return envPath("TS_BUILD"); }
 std::wstring sourceDir() { return envPath("TS_SOURCE"); }
+std::wstring e2eBundle(const wchar_t* name) { return buildDir() + L"\\testdata\\e2e\\" + name + L".exe"; }
 
 bool runningUnderWine()
 {
@@ -136,6 +139,24 @@ std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* patter
     while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
+}
+
+std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
+{
+    std::ostringstream out, errors;
+    sys::logreader::LogReader reader(out, errors);
+    const std::wstring prefix = folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+    for (const std::wstring& name : namesIn(prefix, L"TSS????.log")) {
+        if (before.count(name))
+            continue;
+        const std::wstring path = prefix + name;
+        reader.beginInput(narrow(name));
+        std::istringstream in(readFile(path));
+        for (std::string line; std::getline(in, line);)
+            reader.line(line);
+        DeleteFileW(path.c_str());
+    }
+    return out.str() + errors.str();
 }
 
 std::vector<wchar_t> environmentWith(const wchar_t* additions)

@@ -15,6 +15,8 @@ std::wstring fromUnix(const std::string& unixPath);
 // The build tree (TS_BUILD) and source tree (TS_SOURCE) as Windows paths.
 std::wstring buildDir();
 std::wstring sourceDir();
+// A Setup bundle made for the end-to-end tests: <build>\testdata\e2e\<name>.exe.
+std::wstring e2eBundle(const wchar_t* name);
 // A fresh empty folder of the test's own under the temporary folder.
 std::wstring makeTempDir(const std::wstring& hint);
 void removeTree(const std::wstring& path);
@@ -38,6 +40,9 @@ std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
 // The same for any folder (with or without its final backslash).
 std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
+// The deciphered lines of the library logs (TSS????.log) in `folder` that are not in
+// `before`, followed by the reader's complaints; the files are deleted.
+std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);
