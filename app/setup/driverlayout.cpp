@@ -1,6 +1,6 @@
 #include "app/setup/driverlayout.h"
 
-#include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/osnames.h"
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -18,7 +18,7 @@ std::wstring unquoted(std::wstring text)
 
 int32_t platformOf(const std::wstring& name)
 {
-    return static_cast<int32_t>(sys::win32::architectureFromName(name));
+    return static_cast<int32_t>(sys::architectureFromName(name));
 }
 
 } // namespace
@@ -51,7 +51,7 @@ std::vector<std::wstring> layoutTokens(const std::wstring& line)
 
 DriverLayout parseDriverLayout(const std::vector<std::wstring>& lines, int32_t platform, int32_t osVersion)
 {
-    const int32_t invalidPlatform = static_cast<int32_t>(sys::win32::Architecture::unknown);
+    const int32_t invalidPlatform = static_cast<int32_t>(sys::Architecture::unknown);
     DriverLayout layout;
     for (const std::wstring& line : lines) {
         std::vector<std::wstring> tokens = layoutTokens(line);
@@ -60,7 +60,7 @@ DriverLayout parseDriverLayout(const std::vector<std::wstring>& lines, int32_t p
             entry.description = unquoted(tokens[1]);
             entry.platform = platformOf(tokens[2]);
             entry.osVersion = tokens[3] == L"*" ? osVersion
-                                                : static_cast<int32_t>(sys::win32::osVersionFromName(tokens[3]));
+                                                : static_cast<int32_t>(sys::osVersionFromName(tokens[3]));
             entry.folder = unquoted(tokens[4]);
             if (entry.platform != invalidPlatform && entry.osVersion != 0 && entry.platform == platform &&
                 entry.osVersion == osVersion)

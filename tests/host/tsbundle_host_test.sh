@@ -30,20 +30,37 @@ sys.exit(0 if s + len(b) == struct.unpack_from("<I", b, at)[0] else 1)
 EOF
 }
 
+# Signed stand-ins: a program signed by the maker's test certificate and by others, and
+# signed catalogs; make-catalog.py writes unsigned ones.
+certs=$build/certs
+signed() { # in out leaf
+    "$here/tools/sign.sh" "$1" "$2" "$certs/$3.chain.pem" "$certs/$3.key"
+}
+signed "$build/bin/tsdpinst.exe" "$work/maker.exe" test
+signed "$build/bin/tsdpinst.exe" "$work/other.exe" other
+signed "$build/bin/tsdpinst.exe" "$work/trailing.exe" trailing
+mkdir -p "$work/catalog"
+printf 'inf\r\n' >"$work/catalog/TessalineUsb.inf"
+"$here/tools/make-catalog.py" "$work/unsigned.cat" "$work/catalog"
+signed "$work/unsigned.cat" "$work/maker.cat" test
+signed "$work/unsigned.cat" "$work/other.cat" other
+
 good() { # dir
     local dir=$1
-    mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32"
+    mkdir -p "$dir/payload/VELA/sub" "$dir/payload/DPINST32" "$dir/payload/DPINST64"
     printf '# comment\n0=Product\n6=Yes\n' >"$dir/strings.txt"
     printf '33=Schon aktuell\n' >"$dir/messages.7.txt"
-    printf 'DPINST=DPINST32\\DpInst.exe\n' >"$dir/layout.txt"
+    cp "$here/product/demo/layout.txt" "$dir/layout.txt"
     printf 'CoreVersion=7.9.1488.0\nProductVersion=2.1.40.0\nProductId={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}\n' \
         >"$dir/properties.txt"
-    head -c 300000 /dev/urandom >"$dir/payload/VELA/TessalineCore.dat"
+    head -c 300000 /dev/urandom >"$dir/payload/VELA/TessalineData.bin"
     printf 'inf\r\n' >"$dir/payload/VELA/TessalineUsb.inf"
     printf 'nested\r\n' >"$dir/payload/VELA/sub/nested.txt"
-    printf 'dpinst' >"$dir/payload/DPINST32/DpInst.exe"
-    printf 'installer32' >"$dir/ProductInstaller32.exe"
-    printf 'installer64' >"$dir/ProductInstaller64.exe"
+    cp "$work/maker.cat" "$dir/payload/VELA/sub/tessaline.cat"
+    for f in payload/VELA/TessalineCore.dat payload/VELA/TessalineCore64.dat payload/DPINST32/DpInst.exe \
+        payload/DPINST64/DpInst.exe ProductInstaller32.exe ProductInstaller64.exe; do
+        cp "$work/maker.exe" "$dir/$f"
+    done
 }
 
 # Usage and exit codes.
@@ -134,4 +151,67 @@ diff "$work/expected" "$work/err" || fail "broken folder: the lines above differ
 [ -z "$(ls "$work/two")" ] || fail "broken folder left $(ls "$work/two")"
 "$tsbundle" --check "$b" 2>/dev/null; [ $? = 1 ] || fail "--check: not exit 1"
 "$tsbundle" --check "$work/good" || fail "--check on a good folder"
+
+# The layout as Setup's own parser reads it, what it names in the payload, and who signed
+# what Setup runs or hands to Windows.
+l=$work/layout
+good "$l"
+cat >"$l/layout.txt" <<'EOF'
+DPINST x86 DPINST32\Missing.exe
+DPINST x64 ..\outside.exe
+DPINST X64 DPINST64\DpInst.exe
+DRIVER "Tessaline Device" x86 * "VELA"
+DRIVER "No catalog" x86 win7 "NOCAT"
+DRIVER "Gone" x86 * "GONE"
+DRIVER "Unknown Windows" x64 win11 "VELA"
+DRIVER "Unclosed x64 * "VELA"
+EOF
+mkdir -p "$l/payload/NOCAT/sub"
+printf 'inf\r\n' >"$l/payload/NOCAT/sub/nocat.inf"
+printf 'installer32' >"$l/ProductInstaller32.exe"
+cp "$work/other.exe" "$l/ProductInstaller64.exe"
+cp "$work/maker.exe" "$l/CoreInstaller32.exe"
+cp "$build/bin/tsdpinst.exe" "$l/CoreInstaller64.exe"
+cp "$work/trailing.exe" "$l/payload/VELA/TessalineCore.dat"
+cp "$work/unsigned.cat" "$l/payload/VELA/sub/tessaline.cat"
+cp "$work/other.cat" "$l/payload/VELA/other.CAT"
+"$tsbundle" "$l" -o "$work/two/Setup.exe" >"$work/out" 2>"$work/err"
+[ $? = 1 ] || fail "layout and signers: not exit 1"
+cat >"$work/expected" <<EOF
+$l/layout.txt: no DRIVER line for x64
+$l/payload/GONE: DRIVER folder of layout.txt is missing
+$l/payload/NOCAT: driver folder has no catalog (*.cat)
+$l/payload/DPINST32/Missing.exe: DPINST program of layout.txt is missing
+$l/payload: DPINST program "..\\outside.exe" of layout.txt is not in the payload
+$l/ProductInstaller32.exe: signature cannot be read
+$l/ProductInstaller64.exe: is signed by "Somebody Else", not by the maker
+$l/CoreInstaller64.exe: is not signed
+$l/payload/VELA/TessalineCore.dat: is signed by "TESSALINE ", not by the maker
+$l/payload/VELA/other.CAT: is signed by "Somebody Else", not by the maker
+$l/payload/VELA/sub/tessaline.cat: is not signed
+EOF
+diff "$work/expected" "$work/err" || fail "layout and signers: the lines above differ"
+[ -z "$(ls "$work/two")" ] || fail "layout and signers left $(ls "$work/two")"
+# The Windows build reports the same lines.
+# (wine-run.sh hands on both outputs as one.)
+"$here/tools/wine-run.sh" "$build/wine/win32" "$build/bin/tsbundle.exe" --check "Z:$l" 2>&1 |
+    tr -d '\r' | sed 's|^Z:||' >"$work/winerr"
+diff "$work/err" "$work/winerr" || fail "tsbundle.exe reports other lines"
+
+# No valid DPINST line and no DRIVER line at all.
+printf 'REM nothing\nDPINST x86\nDRIVER x86 * "VELA"\n' >"$l/layout.txt"
+"$tsbundle" --check "$l" 2>&1 | grep '^[^:]*layout.txt:' >"$work/err"
+cat >"$work/expected" <<EOF
+$l/layout.txt: no valid DPINST line for x86
+$l/layout.txt: no DRIVER line for x86
+$l/layout.txt: no valid DPINST line for x64
+$l/layout.txt: no DRIVER line for x64
+EOF
+diff "$work/expected" "$work/err" || fail "empty layout: the lines above differ"
+
+# Test bundles of a broken product: the problems are reported, the bundle is written.
+"$tsbundle" "$l" -o "$work/two/Setup.exe" --allow-problems >"$work/out" 2>"$work/err" ||
+    fail "--allow-problems: exit $?"
+grep -q 'is not signed$' "$work/err" || fail "--allow-problems reported nothing"
+[ -f "$work/two/Setup.exe" ] || fail "--allow-problems wrote no bundle"
 echo "tsbundle host test passed"

@@ -52,6 +52,8 @@ const char* const kUsage =
     "  --pass <password>            its password\n"
     "  --timestamp <url>            time-stamp server for the signature\n"
     "  (without a signing option the bundle stays unsigned)\n"
+    "  --allow-problems             report the folder's problems but bundle it anyway (test\n"
+    "                               bundles of a broken product, which Setup must refuse)\n"
     "\n"
     "--add-resources adds or replaces resources of an unsigned executable; <type> is a\n"
     "number (6 string table, 10 RCDATA) or a name (\"EXE\"), <language> a decimal LANGID.\n"
@@ -63,6 +65,7 @@ const char* const kUsage =
 struct Options {
     fs::path folder, output, stub;
     std::vector<std::string> sign; // arguments for osslsigncode
+    bool allowProblems = false;
 };
 
 std::string env(const char* name, const char* fallback)
@@ -177,7 +180,7 @@ int build(const Options& options)
     std::vector<std::string> problems = checkProductFolder(options.folder);
     for (const std::string& problem : problems)
         std::cerr << problem << "\n";
-    if (!problems.empty())
+    if (!problems.empty() && !options.allowProblems)
         return kFolderProblems;
 
     PeImage image(readFile(options.stub));
@@ -308,6 +311,8 @@ int run(const std::vector<std::string>& args, const char* argv0)
             pass = value();
         else if (a == "--timestamp")
             timestampUrl = value();
+        else if (a == "--allow-problems")
+            options.allowProblems = true;
         else if (!a.empty() && a[0] == '-')
             throw std::invalid_argument("unknown option " + a);
         else if (options.folder.empty())

@@ -1,5 +1,9 @@
 #include "tools/bundle/productfolder.h"
 
+#include "app/setup/driverlayout.h"
+#include "sys/libutils/osnames.h"
+#include "tools/bundle/signer.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -88,6 +92,174 @@ std::string languageOf(const fs::path& messages)
 {
     std::string name = messages.filename().u8string();
     return name.substr(9, name.size() - 13);
+}
+
+// UTF-8 to the wide text the layout parser reads (UTF-16 code units, also where
+// wchar_t is wider); false on malformed input.
+bool widen(const std::string& utf8, std::wstring& out)
+{
+    std::u16string units;
+    if (!utf8ToUtf16(utf8, units))
+        return false;
+    out.assign(units.begin(), units.end());
+    return true;
+}
+
+std::string narrow(const std::wstring& units)
+{
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t cp = static_cast<uint32_t>(units[i]) & 0xFFFF;
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size()) {
+            uint32_t low = static_cast<uint32_t>(units[i + 1]) & 0xFFFF;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+// A path of the layout, relative to the folder Setup unpacks the payload to, as a path
+// below payload/; false when it would lead out of it.
+bool payloadPath(const fs::path& payload, const std::wstring& layoutPath, fs::path& out)
+{
+    std::string text = narrow(layoutPath);
+    std::replace(text.begin(), text.end(), '\\', '/');
+    fs::path relative = fs::u8path(text);
+    if (text.empty() || relative.has_root_path() || text.find(':') != std::string::npos)
+        return false;
+    for (const fs::path& part : relative)
+        if (part == "..")
+            return false;
+    out = payload / relative;
+    return true;
+}
+
+struct Platform {
+    int32_t value;
+    const char* name;
+};
+const Platform kPlatforms[] = {{0, "x86"}, {1, "x64"}};
+
+// What the layout asks of the payload: its driver folders and driver installer programs.
+struct LayoutNeeds {
+    std::vector<std::wstring> driverFolders;
+    std::vector<std::wstring> installers;
+};
+
+// Reads layout.txt with Setup's own parser, for every platform and every Windows release
+// Setup tells apart, and reports a platform without a driver installer or a driver.
+LayoutNeeds checkLayout(const fs::path& file, std::vector<std::string>& problems)
+{
+    LayoutNeeds needs;
+    std::string text;
+    if (!readText(file, text))
+        return needs;
+    // Setup splits the text into its non-empty lines.
+    std::vector<std::wstring> all;
+    for (const std::string& line : lines(text)) {
+        std::wstring wide;
+        if (!widen(line, wide)) {
+            problems.push_back(display(file) + ": text is not UTF-8");
+            return needs;
+        }
+        if (!wide.empty())
+            all.push_back(wide);
+    }
+    auto addOnce = [](std::vector<std::wstring>& list, const std::wstring& item) {
+        if (std::find(list.begin(), list.end(), item) == list.end())
+            list.push_back(item);
+    };
+    for (const Platform& platform : kPlatforms) {
+        bool hasDriver = false;
+        app::setupInstall::DriverLayout layout;
+        for (int os = static_cast<int>(sys::OsVersion::older); os <= static_cast<int>(sys::OsVersion::win10_1); ++os) {
+            layout = app::setupInstall::parseDriverLayout(all, platform.value, os);
+            for (const app::setupInstall::DriverEntry& entry : layout.drivers) {
+                hasDriver = true;
+                addOnce(needs.driverFolders, entry.folder);
+            }
+        }
+        if (layout.installer.valid)
+            addOnce(needs.installers, layout.installer.path);
+        else
+            problems.push_back(display(file) + ": no valid DPINST line for " + platform.name);
+        if (!hasDriver)
+            problems.push_back(display(file) + ": no DRIVER line for " + platform.name);
+    }
+    return needs;
+}
+
+bool isCatalog(const fs::path& file)
+{
+    std::string extension = file.extension().u8string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return extension == ".cat";
+}
+
+// The catalogs Setup checks for a driver folder: "*.cat" in it and down to 10 levels of
+// subfolders, in name order.
+std::vector<fs::path> catalogsOf(const fs::path& folder)
+{
+    std::vector<fs::path> out;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it.depth() > 10)
+            it.disable_recursion_pending();
+        else if (it->is_regular_file(error) && isCatalog(it->path()))
+            out.push_back(it->path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The payload's driver folders, catalogs and driver installer programs that the layout
+// names; returns the files that must be signed by the maker.
+std::vector<fs::path> checkPayload(const fs::path& payload, const LayoutNeeds& needs, std::vector<std::string>& problems)
+{
+    std::vector<fs::path> signedFiles;
+    std::error_code error;
+    for (const std::wstring& folder : needs.driverFolders) {
+        fs::path path;
+        if (!payloadPath(payload, folder, path)) {
+            problems.push_back(display(payload) + ": DRIVER folder \"" + narrow(folder) + "\" of layout.txt is not in the payload");
+            continue;
+        }
+        if (!fs::is_directory(path, error)) {
+            problems.push_back(display(path) + ": DRIVER folder of layout.txt is missing");
+            continue;
+        }
+        std::vector<fs::path> catalogs = catalogsOf(path);
+        if (catalogs.empty())
+            problems.push_back(display(path) + ": driver folder has no catalog (*.cat)");
+        signedFiles.insert(signedFiles.end(), catalogs.begin(), catalogs.end());
+    }
+    for (const std::wstring& installer : needs.installers) {
+        fs::path path;
+        if (!payloadPath(payload, installer, path))
+            problems.push_back(display(payload) + ": DPINST program \"" + narrow(installer) + "\" of layout.txt is not in the payload");
+        else if (!fs::is_regular_file(path, error))
+            problems.push_back(display(path) + ": DPINST program of layout.txt is missing");
+        else
+            signedFiles.push_back(path);
+    }
+    return signedFiles;
+}
+
+// One line for a file that Setup would refuse for its signer.
+void checkSigner(const fs::path& file, std::vector<std::string>& problems)
+{
+    SignerName signer = isCatalog(file) ? catalogSignerName(file) : peSignerName(file);
+    if (signer.status == SignerName::Unsigned)
+        problems.push_back(display(file) + ": is not signed");
+    else if (signer.status == SignerName::Unreadable)
+        problems.push_back(display(file) + ": signature cannot be read");
+    else if (!isMakerName(signer.name))
+        problems.push_back(display(file) + ": is signed by \"" + signer.name + "\", not by the maker");
 }
 
 } // namespace
@@ -345,12 +517,25 @@ std::vector<std::string> checkProductFolder(const fs::path& folder)
             problems.push_back(display(messages) + ": \"" + languageOf(messages) + "\" is not a language identifier (LANGID)");
         readStringFile(messages, kMessagesFirst, kMessagesLast, problems);
     }
-    std::string layout;
-    if (readText(folder / "layout.txt", layout)) {
-        std::u16string wide;
-        if (!utf8ToUtf16(layout, wide))
-            problems.push_back(display(folder / "layout.txt") + ": text is not UTF-8");
+    LayoutNeeds needs = checkLayout(folder / "layout.txt", problems);
+
+    // What Setup runs or hands to Windows must be signed by the maker: the installer
+    // programs, the Core packages, the driver installer programs and the catalogs.
+    std::vector<fs::path> signedFiles;
+    for (const char* name : {"ProductInstaller32.exe", "ProductInstaller64.exe", "CoreInstaller32.exe", "CoreInstaller64.exe"})
+        if (fs::is_regular_file(folder / name, error))
+            signedFiles.push_back(folder / name);
+    // A ready payload.7z is taken as it is: its contents are not looked into.
+    const fs::path payload = folder / "payload";
+    if (!fs::is_regular_file(folder / "payload.7z", error) && fs::is_directory(payload, error)) {
+        for (const char* name : {"VELA/TessalineCore.dat", "VELA/TessalineCore64.dat"})
+            if (fs::is_regular_file(payload / name, error))
+                signedFiles.push_back(payload / name);
+        std::vector<fs::path> more = checkPayload(payload, needs, problems);
+        signedFiles.insert(signedFiles.end(), more.begin(), more.end());
     }
+    for (const fs::path& file : signedFiles)
+        checkSigner(file, problems);
     return problems;
 }
 

@@ -1,0 +1,273 @@
+#include "tools/bundle/signer.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace ts { namespace bundle {
+
+namespace {
+
+// One DER element: tag, and where its contents lie. Every read is bounded by the
+// element it is read from, so a damaged signature ends as "unreadable", never past
+// the buffer.
+struct Element {
+    uint8_t tag = 0;
+    const uint8_t* begin = nullptr; // the whole element, tag included
+    const uint8_t* content = nullptr;
+    const uint8_t* end = nullptr;
+};
+
+// Reads the element at `at` (before `limit`) and moves `at` behind it.
+bool next(const uint8_t*& at, const uint8_t* limit, Element& out)
+{
+    if (limit - at < 2 || (at[0] & 0x1F) == 0x1F)
+        return false;
+    const uint8_t* p = at + 1;
+    size_t length = *p++;
+    if (length & 0x80) {
+        size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || static_cast<size_t>(limit - p) < count)
+            return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i)
+            length = length << 8 | *p++;
+    }
+    if (static_cast<size_t>(limit - p) < length)
+        return false;
+    out.tag = at[0];
+    out.begin = at;
+    out.content = p;
+    out.end = p + length;
+    at = out.end;
+    return true;
+}
+
+// The `index`th element inside `outer`.
+bool child(const Element& outer, size_t index, Element& out)
+{
+    const uint8_t* at = outer.content;
+    for (size_t i = 0; i <= index; ++i)
+        if (!next(at, outer.end, out))
+            return false;
+    return true;
+}
+
+bool same(const Element& a, const Element& b)
+{
+    return a.end - a.begin == b.end - b.begin && std::memcmp(a.begin, b.begin, a.end - a.begin) == 0;
+}
+
+// A directory string as UTF-8.
+bool stringValue(const Element& value, std::string& out)
+{
+    out.clear();
+    size_t size = value.end - value.content;
+    switch (value.tag) {
+    case 0x0C: // UTF8String
+    case 0x13: // PrintableString
+    case 0x16: // IA5String
+        out.assign(reinterpret_cast<const char*>(value.content), size);
+        return true;
+    case 0x14: // TeletexString, read as Latin-1 as Windows does
+        for (size_t i = 0; i < size; ++i)
+            appendUtf8(out, value.content[i]);
+        return true;
+    case 0x1E: { // BMPString: UTF-16 big-endian
+        if (size % 2)
+            return false;
+        for (size_t i = 0; i < size; i += 2) {
+            uint32_t unit = value.content[i] << 8 | value.content[i + 1];
+            if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < size) {
+                uint32_t low = value.content[i + 2] << 8 | value.content[i + 3];
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                    i += 2;
+                }
+            }
+            appendUtf8(out, unit);
+        }
+        return true;
+    }
+    case 0x1C: // UniversalString: UTF-32 big-endian
+        if (size % 4)
+            return false;
+        for (size_t i = 0; i < size; i += 4)
+            appendUtf8(out, static_cast<uint32_t>(value.content[i]) << 24 | value.content[i + 1] << 16 |
+                                value.content[i + 2] << 8 | value.content[i + 3]);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The first attribute of a Name with the given attribute type (2.5.4.<type>).
+bool nameAttribute(const Element& name, uint8_t type, std::string& out)
+{
+    const uint8_t oid[] = {0x06, 0x03, 0x55, 0x04, type};
+    Element rdn;
+    for (const uint8_t* at = name.content; next(at, name.end, rdn);) {
+        Element pair;
+        for (const uint8_t* in = rdn.content; next(in, rdn.end, pair);) {
+            Element key, value;
+            if (pair.tag == 0x30 && child(pair, 0, key) && child(pair, 1, value) && key.end - key.begin == 5 &&
+                std::memcmp(key.begin, oid, 5) == 0)
+                return stringValue(value, out);
+        }
+    }
+    return false;
+}
+
+SignerName unreadable()
+{
+    return SignerName{SignerName::Unreadable, {}};
+}
+
+std::vector<uint8_t> readRange(std::ifstream& in, uint64_t offset, size_t size)
+{
+    std::vector<uint8_t> out(size);
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
+    if (static_cast<size_t>(in.gcount()) != size)
+        out.clear();
+    return out;
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at)
+{
+    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
+
+} // namespace
+
+void appendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+SignerName pkcs7SignerName(const std::vector<uint8_t>& der)
+{
+    static const uint8_t signedDataOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    const uint8_t* at = der.data();
+    Element contentInfo, type, wrapper, signedData;
+    if (!next(at, der.data() + der.size(), contentInfo) || contentInfo.tag != 0x30 || !child(contentInfo, 0, type) ||
+        type.end - type.begin != sizeof signedDataOid ||
+        std::memcmp(type.begin, signedDataOid, sizeof signedDataOid) != 0 || !child(contentInfo, 1, wrapper) ||
+        wrapper.tag != 0xA0 || !child(wrapper, 0, signedData) || signedData.tag != 0x30)
+        return unreadable();
+    // version, digest algorithms, content, [0] certificates, [1] CRLs, signer infos.
+    Element certificates, signerInfos, item;
+    bool haveCertificates = false, haveSigners = false;
+    size_t index = 0;
+    for (const uint8_t* in = signedData.content; next(in, signedData.end, item); ++index) {
+        if (index >= 3 && item.tag == 0xA0) {
+            certificates = item;
+            haveCertificates = true;
+        } else if (index >= 3 && item.tag == 0x31) {
+            signerInfos = item;
+            haveSigners = true;
+        }
+    }
+    // The first signer, identified by its certificate's issuer and serial number.
+    Element signer, version, sid, issuer, serial;
+    if (!haveSigners || !child(signerInfos, 0, signer))
+        return SignerName{SignerName::Unsigned, {}};
+    if (!haveCertificates || !child(signer, 0, version) || !child(signer, 1, sid) || sid.tag != 0x30 ||
+        !child(sid, 0, issuer) || !child(sid, 1, serial))
+        return unreadable();
+    Element certificate;
+    for (const uint8_t* in = certificates.content; next(in, certificates.end, certificate);) {
+        Element tbs, first;
+        if (certificate.tag != 0x30 || !child(certificate, 0, tbs) || !child(tbs, 0, first))
+            continue;
+        size_t base = first.tag == 0xA0 ? 1 : 0; // an explicit version comes first
+        Element certSerial, certIssuer, subject;
+        if (!child(tbs, base, certSerial) || !child(tbs, base + 2, certIssuer) || !child(tbs, base + 4, subject))
+            continue;
+        if (!same(certSerial, serial) || !same(certIssuer, issuer))
+            continue;
+        SignerName out{SignerName::Signed, {}};
+        // Common name, else organizational unit, else organization.
+        if (nameAttribute(subject, 3, out.name) || nameAttribute(subject, 11, out.name) ||
+            nameAttribute(subject, 10, out.name))
+            return out;
+        return unreadable();
+    }
+    return unreadable();
+}
+
+SignerName peSignerName(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return unreadable();
+    std::vector<uint8_t> dos = readRange(in, 0, 64);
+    if (dos.size() != 64 || dos[0] != 'M' || dos[1] != 'Z')
+        return unreadable();
+    uint32_t pe = le32(dos, 0x3C);
+    std::vector<uint8_t> headers = readRange(in, pe, 24 + 112 + 16 * 8);
+    if (headers.empty() || le32(headers, 0) != 0x00004550)
+        return unreadable();
+    // The data directories follow the PE32 or PE32+ optional header's fixed part.
+    uint16_t magic = le16(headers, 24);
+    size_t count = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
+    if (count == 0)
+        return unreadable();
+    size_t directories = count + 4;
+    if (le32(headers, count) <= 4)
+        return SignerName{SignerName::Unsigned, {}};
+    // The security directory holds a file offset, not an address.
+    uint32_t offset = le32(headers, directories + 4 * 8), size = le32(headers, directories + 4 * 8 + 4);
+    if (offset == 0 || size == 0)
+        return SignerName{SignerName::Unsigned, {}};
+    if (size < 8 || size > 64 * 1024 * 1024)
+        return unreadable();
+    std::vector<uint8_t> table = readRange(in, offset, size);
+    if (table.empty())
+        return unreadable();
+    // WIN_CERTIFICATE: length, revision, type 2 (PKCS#7 SignedData), the signature.
+    uint32_t length = le32(table, 0);
+    if (length < 8 || length > size || le16(table, 6) != 2)
+        return unreadable();
+    return pkcs7SignerName(std::vector<uint8_t>(table.begin() + 8, table.begin() + length));
+}
+
+SignerName catalogSignerName(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return unreadable();
+    std::vector<uint8_t> der(std::istreambuf_iterator<char>(in), {});
+    SignerName out = pkcs7SignerName(der);
+    // A catalog that is not a SignedData at all was never signed.
+    if (out.status == SignerName::Unreadable && (der.size() < 2 || der[0] != 0x30))
+        out.status = SignerName::Unsigned;
+    return out;
+}
+
+bool isMakerName(const std::string& name)
+{
+    return name == "TESSALINE" || name == "TESSALINE (TEST CERTIFICATE)";
+}
+
+}} // namespace ts::bundle
