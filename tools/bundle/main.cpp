@@ -76,10 +76,17 @@ std::string env(const char* name, const char* fallback)
 
 std::vector<uint8_t> readFile(const fs::path& path)
 {
+    // In one read into a buffer of the file's size: the payload archive is large.
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::error_code error;
+    uintmax_t size = fs::file_size(path, error);
+    if (!in || error)
         throw BundleError(path.u8string() + ": cannot be read");
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (static_cast<uintmax_t>(in.gcount()) != size)
+        throw BundleError(path.u8string() + ": cannot be read");
+    return bytes;
 }
 
 void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes)
@@ -204,6 +211,7 @@ int build(const Options& options)
     }
 
     image.setResources(resources);
+    std::vector<Resource>().swap(resources); // the payload now lives in the image only
     image.setTimestamp(timestamp());
     image.updateChecksum();
     writeFile(unsigned_.path, image.bytes());

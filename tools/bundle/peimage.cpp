@@ -226,7 +226,9 @@ std::vector<Resource> PeImage::resources() const
     return out;
 }
 
-std::vector<uint8_t> buildResourceSection(const std::vector<Resource>& resources, uint32_t rva)
+// Appends the section to `out`, whose end is the section's start. The data go straight
+// into place: a payload of hundreds of megabytes is copied once, not three times.
+void appendResourceSection(std::vector<uint8_t>& out, const std::vector<Resource>& resources, uint32_t rva)
 {
     // type -> name -> language -> resource; the maps keep directory order.
     std::map<ResourceKey, std::map<ResourceKey, std::map<uint16_t, const Resource*>>> tree;
@@ -250,10 +252,14 @@ std::vector<uint8_t> buildResourceSection(const std::vector<Resource>& resources
     const size_t entryStart = (nameStart + names + 3) & ~size_t(3);
     size_t dataAt = (entryStart + 16 * leaves + 7) & ~size_t(7);
 
-    std::vector<uint8_t> out;
-    out.reserve(dataAt);
+    size_t total = dataAt;
+    for (const Resource& r : resources)
+        total += (r.data.size() + 7) & ~size_t(7);
+    const size_t base = out.size();
+    out.reserve(base + total);
     size_t nextDirectory = 0, nextName = nameStart, nextEntry = entryStart;
-    std::vector<uint8_t> nameBytes, entryBytes, dataBytes;
+    std::vector<uint8_t> nameBytes, entryBytes;
+    std::vector<const Resource*> order;
     auto nameField = [&](const ResourceKey& key) -> uint32_t {
         if (key.name.empty())
             return key.id;
@@ -310,16 +316,24 @@ std::vector<uint8_t> buildResourceSection(const std::vector<Resource>& resources
                 append32(entryBytes, static_cast<uint32_t>(r.data.size()));
                 append32(entryBytes, r.codePage);
                 append32(entryBytes, 0);
-                dataBytes.insert(dataBytes.end(), r.data.begin(), r.data.end());
-                dataBytes.resize((dataBytes.size() + 7) & ~size_t(7));
+                order.push_back(&r);
                 dataAt += (r.data.size() + 7) & ~size_t(7);
             }
         }
     out.insert(out.end(), nameBytes.begin(), nameBytes.end());
-    out.resize(entryStart);
+    out.resize(base + entryStart);
     out.insert(out.end(), entryBytes.begin(), entryBytes.end());
-    out.resize((out.size() + 7) & ~size_t(7));
-    out.insert(out.end(), dataBytes.begin(), dataBytes.end());
+    out.resize(base + ((out.size() - base + 7) & ~size_t(7)));
+    for (const Resource* r : order) {
+        out.insert(out.end(), r->data.begin(), r->data.end());
+        out.resize(base + ((out.size() - base + 7) & ~size_t(7)));
+    }
+}
+
+std::vector<uint8_t> buildResourceSection(const std::vector<Resource>& resources, uint32_t rva)
+{
+    std::vector<uint8_t> out;
+    appendResourceSection(out, resources, rva);
     return out;
 }
 
@@ -370,12 +384,20 @@ void PeImage::setResources(const std::vector<Resource>& resources)
         rsrcRva = sections_[index].virtualAddress;
         rsrcRaw = sections_[index].rawPointer;
     }
-    std::vector<uint8_t> rsrc = buildResourceSection(resources, rsrcRva);
-    uint32_t rsrcRawSize = alignUp(rsrc.size(), fileAlignment_);
-
-    std::vector<uint8_t> out(bytes_.begin(), bytes_.begin() + rsrcRaw);
+    // Room for everything up front: growing a vector of the payload's size would copy it.
+    size_t later = symbolBytes.size() + overlay.size();
+    for (size_t i = index + 1; i < sections_.size(); ++i)
+        later += sections_[i].rawSize;
+    size_t dataSize = 0;
+    for (const Resource& r : resources)
+        dataSize += r.data.size() + 8;
+    std::vector<uint8_t> out;
+    out.reserve(size_t(rsrcRaw) + dataSize + 64 * 1024 + later);
+    out.assign(bytes_.begin(), bytes_.begin() + std::min<size_t>(rsrcRaw, bytes_.size()));
     out.resize(rsrcRaw);
-    out.insert(out.end(), rsrc.begin(), rsrc.end());
+    appendResourceSection(out, resources, rsrcRva);
+    const size_t rsrcSize = out.size() - rsrcRaw;
+    uint32_t rsrcRawSize = alignUp(rsrcSize, fileAlignment_);
     out.resize(size_t(rsrcRaw) + rsrcRawSize);
 
     if (added) {
@@ -389,13 +411,13 @@ void PeImage::setResources(const std::vector<Resource>& resources)
         sections_.push_back(s);
     }
     Section& r = sections_[index];
-    set32(out, r.header + 8, static_cast<uint32_t>(rsrc.size()));
+    set32(out, r.header + 8, static_cast<uint32_t>(rsrcSize));
     set32(out, r.header + 12, rsrcRva);
     set32(out, r.header + 16, rsrcRawSize);
     set32(out, r.header + 20, rsrcRaw);
 
     // Move the later sections up, with every directory that points into one of them.
-    uint32_t nextRva = alignUp(uint64_t(rsrcRva) + rsrc.size(), sectionAlignment_);
+    uint32_t nextRva = alignUp(uint64_t(rsrcRva) + rsrcSize, sectionAlignment_);
     for (size_t i = index + 1; i < sections_.size(); ++i) {
         const Section& s = sections_[i];
         uint32_t raw = s.rawSize ? static_cast<uint32_t>(out.size()) : 0;
@@ -418,7 +440,7 @@ void PeImage::setResources(const std::vector<Resource>& resources)
     out.insert(out.end(), overlay.begin(), overlay.end());
 
     set32(out, optional_ + kOptDirectories + 8 * kDirResource, rsrcRva);
-    set32(out, optional_ + kOptDirectories + 8 * kDirResource + 4, static_cast<uint32_t>(rsrc.size()));
+    set32(out, optional_ + kOptDirectories + 8 * kDirResource + 4, static_cast<uint32_t>(rsrcSize));
     set32(out, optional_ + kOptImageSize, nextRva);
     bytes_ = std::move(out);
     parse();
