@@ -417,6 +417,85 @@ TEST_F(WindowsInstallerCleanerTest, SharedComponentKeepsTheOtherProductUninstall
     EXPECT_FALSE(fileExists(sharedFile)) << "the component's last client is gone";
 }
 
+// Keys a test writes by hand, removed with the test.
+class HandWrittenKeys {
+public:
+    ~HandWrittenKeys()
+    {
+        for (auto key = m_keys.rbegin(); key != m_keys.rend(); ++key)
+            deleteKeyTree(*key);
+    }
+    void set(const std::wstring& keyPath, const std::wstring& name, const std::wstring& data)
+    {
+        if (!keyExists(keyPath))
+            m_keys.push_back(keyPath);
+        setString(keyPath, name, data);
+    }
+
+private:
+    std::vector<std::wstring> m_keys;
+};
+
+TEST_F(WindowsInstallerCleanerTest, PatchesOfTheProductGoWithIt)
+{
+    msi::InstalledFixture core(msi::kCore73);
+    ASSERT_EQ(0u, core.installResult());
+    // Wine's msiexec applies no patches: the patch registration is written as Windows
+    // Installer writes it.
+    const std::wstring patch = L"0F1E2D3C4B5A69788796A5B4C3D2E1F0";
+    ts::test::TempFolder cache(L"patch");
+    const std::wstring patchPackage = cache.path + L"\\1a2b.msp";
+    ts::test::writeFile(patchPackage, "patch");
+    HandWrittenKeys keys;
+    keys.set(kUserData + L"\\Products\\" + core.packed() + L"\\Patches\\" + patch, L"State", L"1");
+    keys.set(kUserData + L"\\Patches\\" + patch, L"LocalPackage", patchPackage);
+    keys.set(kClasses + L"\\Patches\\" + patch, L"PackageName", L"fix.msp");
+
+    EXPECT_TRUE(clean(kThreshold, true));
+
+    EXPECT_THAT(g_lines, Contains(L"INFO: Removing patches for user S-1-5-18\n"));
+    EXPECT_THAT(g_lines, Contains(L"DEBUG: Patch to remove: " + patch + L"\n"));
+    EXPECT_THAT(g_lines, Contains(L"DEBUG: Removing file: " + patchPackage + L"\n"));
+    EXPECT_FALSE(fileExists(patchPackage));
+    EXPECT_FALSE(keyExists(kUserData + L"\\Patches\\" + patch));
+    EXPECT_FALSE(keyExists(kClasses + L"\\Patches\\" + patch));
+    EXPECT_TRUE(installerRegistration(msi::kCore73).empty()) << msi::exportText(installerRegistration(msi::kCore73));
+}
+
+TEST_F(WindowsInstallerCleanerTest, EveryUserIsScannedAndAnUnreadableOneTurnsTheResultFalse)
+{
+    msi::InstalledFixture core(msi::kCore73);
+    ASSERT_EQ(0u, core.installResult());
+    // A user with an old Core registration but no Components key, and one with nothing.
+    const std::wstring user = L"S-1-5-21-7-7-7";
+    const std::wstring empty = L"S-1-5-21-8-8-8";
+    const std::wstring product = L"00112233445566778899AABBCCDDEEFF";
+    ts::test::TempFolder cache(L"users");
+    const std::wstring package = cache.path + L"\\5e6f.msi";
+    ts::test::writeFile(package, "package");
+    HandWrittenKeys keys;
+    keys.set(kInstaller + L"\\UserData\\" + empty, L"", L"");
+    const std::wstring properties = kInstaller + L"\\UserData\\" + user + L"\\Products\\" + product + L"\\InstallProperties";
+    keys.set(kInstaller + L"\\UserData\\" + user, L"", L"");
+    keys.set(properties, L"DisplayName", kCoreName);
+    keys.set(properties, L"DisplayVersion", L"7.0.0.0");
+    keys.set(properties, L"LocalPackage", package);
+
+    EXPECT_FALSE(clean(kThreshold, true));
+
+    EXPECT_THAT(linesWith(L"Checking if"),
+                ElementsAre(L"DEBUG: Checking if 'Tessaline Core Software' is present for user S-1-5-18\n",
+                            L"DEBUG: Checking if 'Tessaline Core Software' is present for user " + user + L"\n",
+                            L"DEBUG: Checking if 'Tessaline Core Software' is present for user " + empty + L"\n"));
+    EXPECT_THAT(g_lines, Contains(L"WARN: Unable to read Components key for user id " + user + L"\n"));
+    EXPECT_THAT(g_lines, Contains(L"WARN: Unable to read Products key for user id " + empty + L"\n"));
+    EXPECT_THAT(g_lines, Contains(L"INFO: Starting to remove product " + product +
+                                  L" (Tessaline Core Software) for user " + user + L"\n"));
+    EXPECT_FALSE(keyExists(kInstaller + L"\\UserData\\" + user + L"\\Products\\" + product));
+    EXPECT_FALSE(fileExists(package));
+    EXPECT_TRUE(installerRegistration(msi::kCore73).empty()) << msi::exportText(installerRegistration(msi::kCore73));
+}
+
 TEST_F(WindowsInstallerCleanerTest, CleanerWithoutScanRemovesNothing)
 {
     msi::InstalledFixture core(msi::kCore73);
