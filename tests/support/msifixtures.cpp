@@ -229,8 +229,12 @@ void forgetProduct(const std::wstring& productCode, const std::wstring& localPac
         SetFileAttributesW(localPackage.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(localPackage.c_str());
     }
-    if (!installFolder.empty() && installFolder.size() > 3)
+    if (!installFolder.empty() && installFolder.size() > 3) {
         removeTree(installFolder);
+        // msiexec leaves the emptied parent ("Tessaline") behind; a folder in use stays.
+        std::wstring parent = installFolder.substr(0, installFolder.find_last_of(L'\\', installFolder.size() - 2));
+        RemoveDirectoryW(parent.c_str());
+    }
 }
 
 InstalledFixture::InstalledFixture(const Fixture& fixture) : m_fixture(fixture)
