@@ -239,6 +239,9 @@ void forgetProduct(const std::wstring& productCode, const std::wstring& localPac
 
 InstalledFixture::InstalledFixture(const Fixture& fixture) : m_fixture(fixture)
 {
+    // Left over from a run that died: start from a prefix without it.
+    if (isRegistered(fixture.productCode))
+        uninstall(fixture.productCode);
     m_installResult = install(fixture.package);
     m_localPackage = installProperty(fixture.productCode, L"LocalPackage");
     m_installLocation = installProperty(fixture.productCode, L"InstallLocation");

@@ -60,7 +60,8 @@ std::wstring installProperty(const std::wstring& productCode, const std::wstring
 void forgetProduct(const std::wstring& productCode, const std::wstring& localPackage,
                    const std::wstring& installFolder);
 
-// Installs a fixture for the time of a test. The destructor uninstalls it with msiexec
+// Installs a fixture for the time of a test (one left registered by an earlier run is
+// uninstalled first). The destructor uninstalls it with msiexec
 // and then removes anything left (forgetProduct), also when the test failed early or
 // the product's registration was damaged on purpose.
 class InstalledFixture {
