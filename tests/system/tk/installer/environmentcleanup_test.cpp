@@ -2,11 +2,11 @@
 // run as Setup runs it under the Windows versions Wine can present.
 #include "tk/installer/libinstall/environmentcleanup.h"
 
+#include "support/cleanerlog.h"
 #include "support/cleanupfixtures.h"
 #include "support/msifixtures.h"
 #include "support/testsupport.h"
 #include "tk/installer/libinstall/productdata.h"
-#include "tk/libcleaner/debuglog.h"
 
 #include <gtest/gtest.h>
 
@@ -148,16 +148,11 @@ TEST_F(EnvironmentCleanupSystemTest, RegisteredCoreNotOlderLeavesWindows81Untouc
 TEST_F(EnvironmentCleanupSystemTest, UnknownProductUninstallIsResult2)
 {
     // msiexec ends with 1605 for a product it does not know.
-    static std::vector<std::wstring> lines;
-    lines.clear();
-    auto previous = ts::tk::cleaner::setDebugLogSink([](const std::wstring& line) { lines.push_back(line); });
-    ts::tk::cleaner::setDebugLogThreshold(static_cast<int>(ts::tk::cleaner::DebugLevel::Info));
+    test::CapturedCleanerLog log(ts::tk::cleaner::DebugLevel::Info);
     WindowsCleanupSystem system;
     uninstallProduct(kUnknownProduct, system);
-    ts::tk::cleaner::setDebugLogThreshold(0);
-    ts::tk::cleaner::setDebugLogSink(previous);
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", lines[1]);
+    ASSERT_EQ(2u, log.lines().size());
+    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", log.lines()[1]);
 }
 
 // Last: it removes the listed products.

@@ -1,5 +1,6 @@
 #include "tk/installer/libinstall/environmentcleanup.h"
 
+#include "support/cleanerlog.h"
 #include "support/registrytree.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/process.h"
@@ -22,9 +23,6 @@ namespace {
 const Version kThreshold(7, 4, 50415, 0);
 const wchar_t kTessaline[] = L"Software\\Tessaline";
 const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-std::vector<std::wstring> g_lines;
-void collect(const std::wstring& line) { g_lines.push_back(line); }
 
 // Records what the cleanup starts; answers related-product questions from a table.
 class RecordingSystem : public ICleanupSystem {
@@ -95,19 +93,11 @@ test::RegistryData dwordData(DWORD number)
 // Add/Remove Programs entries made through addEntry are removed again.
 class EnvironmentCleanupTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        g_lines.clear();
-        m_previousSink = cleaner::setDebugLogSink(&collect);
-        cleaner::setDebugLogThreshold(static_cast<int>(cleaner::DebugLevel::Verbose));
-    }
     void TearDown() override
     {
         for (const std::wstring& entry : m_entries)
             test::writeRegistryTree(HKEY_LOCAL_MACHINE, std::wstring(kUninstall) + L"\\" + entry, test::RegistryTree(),
                                     view());
-        cleaner::setDebugLogThreshold(0);
-        cleaner::setDebugLogSink(m_previousSink);
     }
     void addEntry(const std::wstring& keyName, const std::wstring& displayName)
     {
@@ -120,7 +110,8 @@ protected:
     }
 
     test::SavedRegistryKey m_savedTree{HKEY_LOCAL_MACHINE, kTessaline, view()};
-    cleaner::DebugLogSink m_previousSink = nullptr;
+    test::CapturedCleanerLog m_log;
+    std::vector<std::wstring>& m_lines = test::CapturedCleanerLog::lines();
     std::vector<std::wstring> m_entries;
 };
 
@@ -173,18 +164,18 @@ TEST_F(EnvironmentCleanupTest, UninstallRunsTheSystemMsiexecAndLogsItsResult)
     ASSERT_EQ(1u, system.commandLines.size());
     EXPECT_EQ(uninstallCommandLine(L"{B31F4426-D1E3-4896-96BA-FD4FADB971AB}"), system.commandLines[0]);
     EXPECT_EQ(ts::sys::win32::systemProgramPath(L"msiexec.exe"), system.programs[0]);
-    ASSERT_EQ(2u, g_lines.size());
-    EXPECT_EQ(L"INFO: Uninstalling product. Product code: {B31F4426-D1E3-4896-96BA-FD4FADB971AB}\n", g_lines[0]);
-    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", g_lines[1]);
+    ASSERT_EQ(2u, m_lines.size());
+    EXPECT_EQ(L"INFO: Uninstalling product. Product code: {B31F4426-D1E3-4896-96BA-FD4FADB971AB}\n", m_lines[0]);
+    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", m_lines[1]);
 
-    g_lines.clear();
+    m_lines.clear();
     system.exit = 3010;
     uninstallProduct(L"{0}", system);
-    EXPECT_EQ(L"INFO: Uninstall complete. Result: 1\n", g_lines.back());
-    g_lines.clear();
+    EXPECT_EQ(L"INFO: Uninstall complete. Result: 1\n", m_lines.back());
+    m_lines.clear();
     system.starts = false;
     uninstallProduct(L"{0}", system);
-    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", g_lines.back());
+    EXPECT_EQ(L"INFO: Uninstall complete. Result: 2\n", m_lines.back());
 }
 
 TEST_F(EnvironmentCleanupTest, InstallerCommandWithoutWaitingOnlyStarts)
@@ -241,7 +232,7 @@ TEST_F(EnvironmentCleanupTest, MockKeepsLoggerSettingsAndTakesItsOwnKeysAgain)
         EXPECT_EQ(stringData(L"0"), valueOf(L"Software\\Tessaline\\Core", L"GUID"));
     }
     EXPECT_EQ("", test::registryDifferences(before, test::readRegistryTree(HKEY_LOCAL_MACHINE, kTessaline, view())));
-    EXPECT_TRUE(g_lines.empty());
+    EXPECT_TRUE(m_lines.empty());
 }
 
 TEST_F(EnvironmentCleanupTest, ListedProductsInTableOrderThenByDisplayName)
@@ -276,7 +267,7 @@ TEST_F(EnvironmentCleanupTest, NoRelatedProductsNoMsiexec)
     uninstallListedProducts(system);
     EXPECT_EQ(35u, system.queried.size());
     EXPECT_TRUE(system.commandLines.empty());
-    EXPECT_TRUE(g_lines.empty());
+    EXPECT_TRUE(m_lines.empty());
 }
 
 TEST_F(EnvironmentCleanupTest, CoreUninstallEntryIsFoundByItsExactName)
@@ -284,13 +275,13 @@ TEST_F(EnvironmentCleanupTest, CoreUninstallEntryIsFoundByItsExactName)
     if (findUninstallEntry(kCoreDisplayName))
         GTEST_SKIP() << "the prefix holds a Tessaline Core Software";
     removeCoreUninstallEntry();
-    EXPECT_TRUE(g_lines.empty()) << "nothing to find, nothing logged";
+    EXPECT_TRUE(m_lines.empty()) << "nothing to find, nothing logged";
 
     addEntry(L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D03}", L"tessaline core software");
     addEntry(L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D04}", L"Tessaline Core Software");
     removeCoreUninstallEntry();
-    ASSERT_EQ(1u, g_lines.size());
-    EXPECT_EQ(L"INFO: Tessaline Core Software key found. Will try to delete.\n", g_lines[0]);
+    ASSERT_EQ(1u, m_lines.size());
+    EXPECT_EQ(L"INFO: Tessaline Core Software key found. Will try to delete.\n", m_lines[0]);
     const std::wstring base = std::wstring(kUninstall) + L"\\";
     EXPECT_FALSE(test::readRegistryTree(HKEY_LOCAL_MACHINE, base + L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D04}", view()).exists);
     EXPECT_TRUE(test::readRegistryTree(HKEY_LOCAL_MACHINE, base + L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D03}", view()).exists);
