@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# bench-run.sh <build-dir>: a whole silent installation by the demo bundle carrying the
+# benchmark payload (bench-payload.sh) against an NSIS bundle (SetCompressor /SOLID lzma)
+# that unpacks the same payload into a temporary folder and runs the same installer stubs
+# silently. Not a test.
+#
+# Each run starts from a copy of one fresh 32-bit prefix (nothing installed, wineserver
+# already up). The installer stubs append their own life times to TS_CHILD_TIMES; a
+# bundle's overhead is its wall time minus the sum of those, the same way for both.
+# RUNS (2) runs each; the one with the least overhead counts.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+bench=$build/bench
+work=$bench/run
+mkdir -p "$work"
+[ -f "$bench/payload/text/log5.txt" ] || "$here/bench-payload.sh" "$bench/payload"
+# The demo product, made again when the stubs are newer than it.
+if [ ! -f "$build/demo/product/strings.txt" ] || [ "$build/bin/tsdpinst.exe" -nt "$build/demo/product/strings.txt" ] ||
+   [ "$build/bin/tsmsilauncher.exe" -nt "$build/demo/product/strings.txt" ]; then
+    "$here/demo.sh" "$build" --bundle-only >/dev/null
+    touch "$build/demo/product/strings.txt"
+fi
+product=$work/product
+if [ ! -f "$work/Setup.exe" ] || [ "$build/demo/product/strings.txt" -nt "$work/Setup.exe" ] ||
+   [ "$build/bin/Setup.exe" -nt "$work/Setup.exe" ]; then
+    rm -rf "$product" && cp -a "$build/demo/product" "$product"
+    cp -a "$bench/payload/." "$product/payload/"
+    "$build/host/tsbundle" "$product" -o "$work/Setup.exe" --sign "$build/certs/test.chain.pem" "$build/certs/test.key" >/dev/null
+fi
+if [ ! -f "$work/nsis-setup.exe" ] || [ "$work/Setup.exe" -nt "$work/nsis-setup.exe" ]; then
+    win() { echo "Z:${1//\//\\}"; }
+    cat >"$work/setup.nsi" <<NSI
+Unicode true
+SetCompressor /SOLID lzma
+Name "Tessaline Graphics"
+OutFile "$work/nsis-setup.exe"
+RequestExecutionLevel admin
+SilentInstall silent
+Section
+  InitPluginsDir
+  SetOutPath "\$PLUGINSDIR\\payload"
+  File /r "$product/payload/*"
+  SetOutPath "\$PLUGINSDIR"
+  File "$product/ProductInstaller32.exe"
+  ExecWait '"\$PLUGINSDIR\\payload\\VELA\\TessalineCore.dat" /exelang 1033 /qn /norestart TS_COREDRIVER_PATH="\$PLUGINSDIR\\payload\\VELA\\TessalineUsb.inf"' \$0
+  CopyFiles /SILENT "\$PLUGINSDIR\\payload\\DPINST32\\DpInst.exe" "\$PLUGINSDIR\\payload\\VELA"
+  SetOutPath "\$PLUGINSDIR\\payload\\VELA"
+  ExecWait '"\$PLUGINSDIR\\payload\\VELA\\DpInst.exe" /q /se' \$0
+  SetOutPath "\$PLUGINSDIR"
+  ExecWait '"\$PLUGINSDIR\\ProductInstaller32.exe" AUTOMATICUPDATECHECK=no TS_RESTART_TSM=Yes /qn' \$0
+SectionEnd
+NSI
+    makensis -V1 "$work/setup.nsi" >/dev/null
+fi
+echo "bundles: ours $(stat -c %s "$work/Setup.exe") bytes, NSIS $(stat -c %s "$work/nsis-setup.exe") bytes"
+
+# One fresh prefix, copied for every run.
+template=$work/wine/template
+if [ ! -f "$template/.ready" ]; then
+    rm -rf "$template" && mkdir -p "$(dirname "$template")"
+    WINEPREFIX=$template WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$template wineserver -w || true
+    "$here/wine-run.sh" "$template" "$build/bin/tstrustroot.exe" "Z:$build/certs/root.der" >/dev/null
+    WINEPREFIX=$template wineserver -w || true
+    touch "$template/.ready"
+fi
+prefix=$work/wine/run
+
+one_run() { # command... ; prints "wall_ms peak_pagefile children_ms exit_code"
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+    rm -rf "$prefix" && cp -a "$template" "$prefix"
+    WINEPREFIX=$prefix wineserver -p 60
+    "$here/wine-run.sh" "$prefix" "$build/bin/tsexit.exe" 0 >/dev/null || true
+    local times=$work/children.txt line
+    rm -f "$times"
+    line=$(TS_CHILD_TIMES="$(win "$times")" "$here/wine-run.sh" "$prefix" "$build/bin/tsrun.exe" "$@" | tr -d '\r')
+    local code wall peak children
+    code=$(sed -n 's/^exit code: \([0-9]*\).*/\1/p' <<<"$line")
+    wall=$(sed -n 's/.*wall_ms=\([0-9]*\).*/\1/p' <<<"$line")
+    peak=$(sed -n 's/.*peak_pagefile=\([0-9]*\).*/\1/p' <<<"$line")
+    children=$(awk '{ s += ($3 - $2) / 10000 } END { printf "%.0f", s }' "$times" 2>/dev/null || echo 0)
+    echo "$wall $peak ${children:-0} $code $(wc -l <"$times" 2>/dev/null || echo 0)"
+}
+win() { echo "Z:${1//\//\\}"; }
+best() { # label command...: the run with the least overhead
+    local label=$1 best= r
+    shift
+    for _ in $(seq "${RUNS:-2}"); do
+        r=$(one_run "$@")
+        read -r wall peak children code count <<<"$r"
+        echo "  $label: exit $code, wall $wall ms, installers $children ms ($count runs), overhead $((wall - children)) ms, peak $((peak / 1048576)) MB" >&2
+        if [ -z "$best" ] || [ $((wall - children)) -lt "$(awk '{print $1 - $3}' <<<"$best")" ]; then best=$r; fi
+    done
+    echo "$best"
+}
+echo "load: $(uptime | sed 's/.*load average: //')"
+ours=$(best "Setup" "$(win "$work/Setup.exe")" -silent -mupLogFile "$(win "$work/run.log")")
+theirs=$(best "NSIS " "$(win "$work/nsis-setup.exe")" /S)
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+echo "load: $(uptime | sed 's/.*load average: //')"
+awk -v a="$ours" -v b="$theirs" 'BEGIN {
+    split(a, o, " "); split(b, n, " ");
+    printf "whole run   Setup: wall %d ms, overhead %d ms, peak %.1f MB (exit %s)\n", o[1], o[1] - o[3], o[2] / 1048576, o[4];
+    printf "whole run   NSIS:  wall %d ms, overhead %d ms, peak %.1f MB (exit %s)\n", n[1], n[1] - n[3], n[2] / 1048576, n[4];
+    printf "whole run   ratio Setup / NSIS: wall %.2f, overhead %.2f (goal <= 0.80)\n", o[1] / n[1], (o[1] - o[3]) / (n[1] - n[3]) }'
