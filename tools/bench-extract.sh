@@ -43,22 +43,26 @@ run() { # command...: "wall_ms peak_pagefile cpu_ms exit_code"
         tac | tr '\n' ' '
 }
 echo "load: $(uptime | sed 's/.*load average: //')"
-ours= theirs=
+ours= theirs= single=
 for round in $(seq "${RUNS:-3}"); do
     a=$(run "Z:$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out")
     b=$(run "Z:$sevenza" x -y "-oZ:$bench/out" "Z:$bench/payload.7z")
-    echo "  round $round: extractArchive ${a% }, 7za ${b% } (wall_ms peak cpu_ms exit)" >&2
+    c=$(run "Z:$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out" 1)
+    echo "  round $round: extractArchive ${a% }, 7za ${b% }, extractArchive on 1 thread ${c% } (wall_ms peak cpu_ms exit)" >&2
     [ -n "$ours" ] && [ "${a%% *}" -ge "${ours%% *}" ] || ours=$a
     [ -n "$theirs" ] && [ "${b%% *}" -ge "${theirs%% *}" ] || theirs=$b
+    [ -n "$single" ] && [ "${c%% *}" -ge "${single%% *}" ] || single=$c
 done
 rm -rf "$bench/out"
 echo "load: $(uptime | sed 's/.*load average: //')"
 read -r ow om oc oe <<<"$ours"
 read -r tw tm tc te <<<"$theirs"
+read -r sw sm sc se <<<"$single"
 [ "$oe" = 0 ] || echo "extraction   extractArchive failed with $oe"
 [ "$te" = 0 ] || echo "extraction   7za failed with $te"
 echo "extraction   extractArchive: wall $ow ms, cpu $oc ms, peak private $((om / 1048576)) MB"
 echo "extraction   7za.exe:        wall $tw ms, cpu $tc ms, peak private $((tm / 1048576)) MB"
+echo "extraction   (extractArchive on 1 thread: wall $sw ms, cpu $sc ms, peak private $((sm / 1048576)) MB, ratio to 7za $(awk -v a="$sw" -v b="$tw" 'BEGIN { printf "%.2f", a / b }'))"
 awk -v a="$ow" -v b="$tw" -v ac="$oc" -v bc="$tc" -v m="$om" -v blk="$largest_block" -v t="$threads" 'BEGIN {
     printf "extraction   ratio ours / 7za: wall %.2f (goal <= 0.60: %s), cpu %.2f\n", a / b, a <= 0.6 * b ? "met" : "missed", ac / bc;
     limit = t * blk + 33554432;

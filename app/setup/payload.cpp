@@ -21,6 +21,7 @@ extern "C" {
 #include <new>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -175,6 +176,57 @@ const size_t kInputBufferSize = 1 << 18;
 const ISzAlloc kAlloc = {SzAlloc, SzFree};
 const UInt32 kNoBlock = 0xFFFFFFFF;
 
+// The allocator of a reader's block buffer. The decoder frees the buffer of one block just
+// before it asks for the next one; handing the same memory out again, when it is large
+// enough, spares faulting in fresh pages for every block, and the peak stays the same.
+struct BlockBuffer {
+    BlockBuffer() = default;
+    ~BlockBuffer() { SzFree(nullptr, spare); }
+    BlockBuffer(const BlockBuffer&) = delete;
+    BlockBuffer& operator=(const BlockBuffer&) = delete;
+
+    ISzAllocPtr allocator() const { return &vt; }
+
+    // The allocator is the first member: the decoder's allocator pointer is the buffer's.
+    static BlockBuffer& of(ISzAllocPtr allocator)
+    {
+        return *reinterpret_cast<BlockBuffer*>(const_cast<ISzAlloc*>(allocator));
+    }
+    static void* alloc(ISzAllocPtr allocator, size_t size)
+    {
+        BlockBuffer& self = of(allocator);
+        if (!self.spare || self.spareSize < size) {
+            SzFree(nullptr, self.spare);
+            self.spare = SzAlloc(nullptr, size);
+            self.spareSize = self.spare ? size : 0;
+        }
+        self.given = self.spare;
+        self.givenSize = self.spareSize;
+        self.spare = nullptr;
+        self.spareSize = 0;
+        return self.given;
+    }
+    static void free(ISzAllocPtr allocator, void* address)
+    {
+        BlockBuffer& self = of(allocator);
+        if (!address || address != self.given) {
+            SzFree(nullptr, address);
+            return;
+        }
+        SzFree(nullptr, self.spare);
+        self.spare = self.given;
+        self.spareSize = self.givenSize;
+        self.given = nullptr;
+    }
+
+    ISzAlloc vt = {&BlockBuffer::alloc, &BlockBuffer::free};
+    void* given = nullptr;
+    size_t givenSize = 0;
+    void* spare = nullptr;
+    size_t spareSize = 0;
+};
+static_assert(std::is_standard_layout<BlockBuffer>::value, "the allocator must be the first member");
+
 // One reader of the archive file: its own handle, look-to-read stream and block cache, so
 // that several threads can decode blocks of one database at the same time.
 class Reader {
@@ -187,7 +239,7 @@ public:
     ~Reader()
     {
         if (m_output)
-            ISzAlloc_Free(&kAlloc, m_output);
+            ISzAlloc_Free(m_buffer.allocator(), m_output);
         if (m_look.buf)
             ISzAlloc_Free(&kAlloc, m_look.buf);
         File_Close(&m_file.file);
@@ -221,12 +273,13 @@ public:
     {
         size_t offset = 0;
         SRes result = SzArEx_Extract(&db, &m_look.vt, i, &m_blockIndex, &m_output, &m_outputSize, &offset, &size,
-                                     &kAlloc, &kAlloc);
+                                     m_buffer.allocator(), &kAlloc);
         data = m_output ? m_output + offset : nullptr;
         return result;
     }
 
 private:
+    BlockBuffer m_buffer;
     CFileInStream m_file;
     CLookToRead2 m_look;
     UInt32 m_blockIndex = kNoBlock;
