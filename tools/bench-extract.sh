@@ -5,8 +5,8 @@
 # executables, text), archives it as tsbundle does (LZMA2, solid blocks of at most 64 MB),
 # and unpacks it in the 32-bit Wine prefix with Setup's extractArchive (tsextract.exe) and
 # with 7-Zip's own 7za.exe (npm package 7zip-bin, installed once into the build folder).
-# Prints wall and CPU times, their ratio and peak private memory (GetProcessMemoryInfo and
-# GetProcessTimes, through tsrun.exe). RUNS (3) runs each, alternating; the fastest counts.
+# Prints wall and CPU times (bench-common.sh), their ratio and peak private memory
+# (GetProcessMemoryInfo, through tsrun.exe). RUNS (3) rounds; the best of each counts.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
@@ -34,37 +34,42 @@ read -r blocks largest_block < <(7zz l -slt "$bench/payload.7z" |
 threads=$(( $(nproc) < blocks ? $(nproc) : blocks ))
 echo "payload: $unpacked bytes unpacked, $packed bytes packed, $blocks solid blocks, largest $largest_block bytes; $threads threads"
 
-export WINEPREFIX=$prefix WINEDEBUG=-all
-wineserver -p 30 2>/dev/null || true
-run() { # command...: "wall_ms peak_pagefile cpu_ms exit_code"
-    rm -rf "$bench/out"
-    "$here/wine-run.sh" "$prefix" "$build/bin/tsrun.exe" "$@" | tr -d '\r' |
-        sed -n 's/^exit code: \([0-9]*\).*/\1/p; s/^wall_ms=\([0-9]*\).*peak_pagefile=\([0-9]*\).*cpu_ms=\([0-9]*\).*/\1 \2 \3/p' |
-        tac | tr '\n' ' '
+. "$here/bench-common.sh"
+export TS_BENCH_BUILD=$build
+WINEPREFIX=$prefix wineserver -p 30 2>/dev/null || true
+ours=("$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out")
+theirs=("$sevenza" x -y "-oZ:$bench/out" "Z:$bench/payload.7z")
+# Each figure: the fastest wall time and the least CPU time of the rounds.
+declare -A wall cpu
+keep() { # name "wall cpu rss exit"
+    local w c
+    read -r w c _ _ <<<"$2"
+    [ -n "${wall[$1]:-}" ] && [ "${wall[$1]}" -le "$w" ] || wall[$1]=$w
+    [ -n "${cpu[$1]:-}" ] && [ "${cpu[$1]}" -le "$c" ] || cpu[$1]=$c
 }
-echo "load: $(uptime | sed 's/.*load average: //')"
-ours= theirs= single=
+load
 for round in $(seq "${RUNS:-3}"); do
-    a=$(run "Z:$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out")
-    b=$(run "Z:$sevenza" x -y "-oZ:$bench/out" "Z:$bench/payload.7z")
-    c=$(run "Z:$build/bin/tsextract.exe" "Z:$bench/payload.7z" "Z:$bench/out" 1)
-    echo "  round $round: extractArchive ${a% }, 7za ${b% }, extractArchive on 1 thread ${c% } (wall_ms peak cpu_ms exit)" >&2
-    [ -n "$ours" ] && [ "${a%% *}" -ge "${ours%% *}" ] || ours=$a
-    [ -n "$theirs" ] && [ "${b%% *}" -ge "${theirs%% *}" ] || theirs=$b
-    [ -n "$single" ] && [ "${c%% *}" -ge "${single%% *}" ] || single=$c
+    rm -rf "$bench/out"; a=$(timed "$prefix" "${ours[@]}")
+    rm -rf "$bench/out"; b=$(timed "$prefix" "${theirs[@]}")
+    rm -rf "$bench/out"; c=$(timed "$prefix" "${ours[@]}" 1)
+    echo "  round $round (wall_ms cpu_ms max_rss_kb exit): extractArchive $a, 7za $b, extractArchive on 1 thread $c"
+    keep ours "$a"; keep theirs "$b"; keep single "$c"
 done
+# Peak private memory and the exit codes, once, through tsrun.
+rm -rf "$bench/out"; read -r oe om <<<"$(tsrun_line "$prefix" "$(win "${ours[0]}")" "${ours[@]:1}")"
+rm -rf "$bench/out"; read -r te tm <<<"$(tsrun_line "$prefix" "$(win "${theirs[0]}")" "${theirs[@]:1}")"
+rm -rf "$bench/out"; read -r se sm <<<"$(tsrun_line "$prefix" "$(win "${ours[0]}")" "${ours[@]:1}" 1)"
 rm -rf "$bench/out"
-echo "load: $(uptime | sed 's/.*load average: //')"
-read -r ow om oc oe <<<"$ours"
-read -r tw tm tc te <<<"$theirs"
-read -r sw sm sc se <<<"$single"
+load
 [ "$oe" = 0 ] || echo "extraction   extractArchive failed with $oe"
 [ "$te" = 0 ] || echo "extraction   7za failed with $te"
-echo "extraction   extractArchive: wall $ow ms, cpu $oc ms, peak private $((om / 1048576)) MB"
-echo "extraction   7za.exe:        wall $tw ms, cpu $tc ms, peak private $((tm / 1048576)) MB"
-echo "extraction   (extractArchive on 1 thread: wall $sw ms, cpu $sc ms, peak private $((sm / 1048576)) MB, ratio to 7za $(awk -v a="$sw" -v b="$tw" 'BEGIN { printf "%.2f", a / b }'))"
-awk -v a="$ow" -v b="$tw" -v ac="$oc" -v bc="$tc" -v m="$om" -v blk="$largest_block" -v t="$threads" 'BEGIN {
-    printf "extraction   ratio ours / 7za: wall %.2f (goal <= 0.60: %s), cpu %.2f\n", a / b, a <= 0.6 * b ? "met" : "missed", ac / bc;
+echo "extraction   extractArchive: wall ${wall[ours]} ms, cpu ${cpu[ours]} ms, peak private $((om / 1048576)) MB ($threads threads)"
+echo "extraction   7za.exe:        wall ${wall[theirs]} ms, cpu ${cpu[theirs]} ms, peak private $((tm / 1048576)) MB"
+echo "extraction   extractArchive on 1 thread: wall ${wall[single]} ms, cpu ${cpu[single]} ms, peak private $((sm / 1048576)) MB"
+awk -v a="${wall[ours]}" -v b="${wall[theirs]}" -v s="${wall[single]}" -v ac="${cpu[ours]}" -v bc="${cpu[theirs]}" \
+    -v m="$om" -v blk="$largest_block" -v t="$threads" 'BEGIN {
+    printf "extraction   ratio ours / 7za: wall %.2f (goal <= 0.60: %s), cpu %.2f; 1 thread: wall %.2f\n",
+        a / b, a <= 0.6 * b ? "met" : "missed", ac / bc, s / b;
     limit = t * blk + 33554432;
     printf "extraction   peak memory %.1f MB; goal <= %d threads x largest block + 32 MB = %.1f MB: %s\n",
         m / 1048576, t, limit / 1048576, m <= limit ? "met" : "missed" }'
