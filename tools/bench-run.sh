@@ -17,20 +17,23 @@ work=$bench/run
 mkdir -p "$work"
 . "$here/bench-common.sh"
 [ -f "$bench/payload/text/log5.txt" ] || "$here/bench-payload.sh" "$bench/payload"
-# The demo product, made again when the stubs are newer than it.
-if [ ! -f "$build/demo/product/strings.txt" ] || [ "$build/bin/tsdpinst.exe" -nt "$build/demo/product/strings.txt" ] ||
-   [ "$build/bin/tsmsilauncher.exe" -nt "$build/demo/product/strings.txt" ]; then
+# The demo product, made again when its installer stubs do not yet record their times.
+if [ ! -f "$build/demo/product/strings.txt" ] ||
+   ! strings -el "$build/demo/product/payload/DPINST32/DpInst.exe" | grep -q TS_CHILD_TIMES; then
     "$here/demo.sh" "$build" --bundle-only >/dev/null
-    touch "$build/demo/product/strings.txt"
 fi
+# Both bundles are kept; delete $work to make them again from a new payload or product.
 product=$work/product
-if [ ! -f "$work/Setup.exe" ] || [ "$build/demo/product/strings.txt" -nt "$work/Setup.exe" ] ||
-   [ "$build/bin/Setup.exe" -nt "$work/Setup.exe" ]; then
+if [ ! -f "$product/.made" ]; then
     rm -rf "$product" && cp -a "$build/demo/product" "$product"
     cp -a "$bench/payload/." "$product/payload/"
+    touch "$product/.made"
+fi
+# Ours again whenever Setup itself was built anew.
+if [ ! -f "$work/Setup.exe" ] || [ "$product/.made" -nt "$work/Setup.exe" ] || [ "$build/bin/Setup.exe" -nt "$work/Setup.exe" ]; then
     "$build/host/tsbundle" "$product" -o "$work/Setup.exe" --sign "$build/certs/test.chain.pem" "$build/certs/test.key" >/dev/null
 fi
-if [ ! -f "$work/nsis-setup.exe" ] || [ "$work/Setup.exe" -nt "$work/nsis-setup.exe" ]; then
+if [ ! -f "$work/nsis-setup.exe" ] || [ "$product/.made" -nt "$work/nsis-setup.exe" ]; then
     cat >"$work/setup.nsi" <<NSI
 Unicode true
 SetCompressor /SOLID lzma
