@@ -1,12 +1,13 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
+# make bench: set up, build, print the benchmarks' figures (tools/bench.sh; minutes).
 BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
 # Where the bootstrap builds the dependency sources; CMake links from the same place.
 export TS_DEPS ?= /var/cache/tessaline-deps
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 
-.PHONY: all bootstrap bootstrap-tools build test demo clean
+.PHONY: all bootstrap bootstrap-tools build test demo bench clean
 
 all: build
 
@@ -28,6 +29,9 @@ test: build bootstrap
 
 demo: build bootstrap
 	@tools/demo.sh $(BUILD)
+
+bench: build bootstrap
+	@tools/bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
