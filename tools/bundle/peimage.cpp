@@ -18,6 +18,8 @@ constexpr unsigned kDirResource = 2, kDirSecurity = 4, kDirRelocations = 5;
 constexpr uint32_t kScnInitializedData = 0x40, kScnDiscardable = 0x02000000, kScnRead = 0x40000000;
 constexpr size_t kSectionHeaderSize = 40, kSymbolSize = 18;
 
+constexpr uint32_t kPageSize = 4096;
+
 uint32_t alignUp(uint64_t value, uint32_t alignment)
 {
     uint64_t aligned = (value + alignment - 1) / alignment * alignment;
@@ -391,9 +393,14 @@ void PeImage::setResources(const std::vector<Resource>& resources)
     size_t dataSize = 0;
     for (const Resource& r : resources)
         dataSize += r.data.size() + 8;
+    // Wine maps a section straight from the file only when its data starts on a page
+    // boundary; otherwise every start copies the whole payload into memory. The gap
+    // before it is zeros.
+    const uint32_t unalignedRaw = rsrcRaw;
+    rsrcRaw = alignUp(rsrcRaw, kPageSize);
     std::vector<uint8_t> out;
     out.reserve(size_t(rsrcRaw) + dataSize + 64 * 1024 + later);
-    out.assign(bytes_.begin(), bytes_.begin() + std::min<size_t>(rsrcRaw, bytes_.size()));
+    out.assign(bytes_.begin(), bytes_.begin() + std::min<size_t>(unalignedRaw, bytes_.size()));
     out.resize(rsrcRaw);
     appendResourceSection(out, resources, rsrcRva);
     const size_t rsrcSize = out.size() - rsrcRaw;

@@ -38,6 +38,17 @@ std::string loaded(HMODULE module, const wchar_t* type, const wchar_t* name, WOR
     return std::string(bytes, SizeofResource(module, found));
 }
 
+// Where the resource section's data starts in the file.
+uint32_t resourceFileOffset(const std::vector<uint8_t>& bytes)
+{
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data())->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
+        if (memcmp(section->Name, ".rsrc", 6) == 0)
+            return section->PointerToRawData;
+    return 1;
+}
+
 class PeImageTest : public ::testing::Test {
 protected:
     // The real Setup stub: stripped, with its own manifest, dialogs and strings.
@@ -72,6 +83,8 @@ TEST_F(PeImageTest, WindowsLoadsTheWrittenResourcesAndKeepsTheStubsOwn)
                                     stringBlock({{33, u"Schon aktuell"}}, 32)));
     image.setResources(resources);
     image.updateChecksum();
+    // On a page boundary, Wine maps the payload instead of copying it at every start.
+    EXPECT_EQ(0u, resourceFileOffset(image.bytes()) % 4096);
     std::wstring path = write(image);
 
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -113,6 +126,7 @@ TEST_F(PeImageTest, AProgramWithoutResourcesGetsASectionAndStillRuns)
     putResource(resources, resource(ResourceKey::text("MSI"), ResourceKey::number(1), 0, bytesOf("package")));
     image.setResources(resources);
     image.updateChecksum();
+    EXPECT_EQ(0u, resourceFileOffset(image.bytes()) % 4096);
     std::wstring path = write(image);
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
