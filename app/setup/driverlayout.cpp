@@ -1,6 +1,6 @@
 #include "app/setup/driverlayout.h"
 
-#include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/osnames.h"
 
 namespace ts { namespace app { namespace setupInstall {
 

@@ -59,3 +59,22 @@ data = open(out + "/tree.7z", "rb").read()
 open(out + "/truncated.7z", "wb").write(data[:len(data) // 2])
 open(out + "/notarchive.7z", "wb").write(b"This is not a 7z archive.\r\n" * 10)
 PY
+
+# Small archives that the mutation test damages: solid LZMA2 in blocks of two files with
+# a packed header, the same with a plain header (so that damage reaches names, sizes and
+# attributes), stored files with a plain header, and a BCJ filter before LZMA.
+small=$work/small
+mkdir -p "$small/VELA/sub" "$small/DPINST32" "$small/emptydir"
+seq 1 400 >"$small/VELA/TessalineCore.dat"
+printf 'MZ%04000d' 0 | tr 0 '\220' >"$small/DPINST32/DpInst.exe"
+printf '[Version]\r\nDriverVer=12/01/2026,7.9.1488.0\r\n' >"$small/VELA/TessalineUsb.inf"
+printf 'deep\r\n' >"$small/VELA/sub/file.txt"
+: >"$small/VELA/empty.bin"
+printf 'x' >"$small/Ünïcode.txt"
+for archive in "lzma2 -m0=lzma2 -ms=2f" "plainheader -m0=lzma2 -ms=2f -mhc=off" "copy -m0=Copy -mhc=off" \
+               "bcj -mf=BCJ -m0=lzma -ms=off"; do
+    set -- $archive
+    name=$1
+    shift
+    (cd "$small" && 7zz a -t7z "$@" -bso0 -bsp0 "$out/seed-$name.7z" .)
+done
