@@ -1,7 +1,7 @@
 // extractArchive on damaged copies of real archives, each into a fresh folder: it always
 // returns, with a result a damaged archive can have, and never writes beside its folder.
 // TS_MUTATION_CASES sets the number of cases (300, under an emulator 100, unless set;
-// `make fuzz` runs 10000).
+// `make fuzz` runs 10000), TS_MUTATION_FIRST the number of the first.
 // The cases come from a fixed seed, so a case number names the same damage every time;
 // the archive of a failed case is kept in <build>\testdata\mutation-failures.
 #include "app/setup/payload.h"
@@ -13,6 +13,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -201,13 +202,10 @@ bool emulated()
     return text && std::string(text) == "1";
 }
 
-// A few seconds' worth unless asked for more.
-uint32_t caseCount()
+uint32_t numberFrom(const char* variable, uint32_t otherwise)
 {
-    const char* text = getenv("TS_MUTATION_CASES");
-    if (text && *text)
-        return static_cast<uint32_t>(strtoul(text, nullptr, 10));
-    return emulated() ? 100 : 300;
+    const char* text = getenv(variable);
+    return text && *text ? static_cast<uint32_t>(strtoul(text, nullptr, 10)) : otherwise;
 }
 
 TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
@@ -223,8 +221,10 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
     LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(reportCrash);
     TempFolder work(L"mutation");
     std::map<int, int> results;
-    const uint32_t count = caseCount();
-    for (uint32_t number = 0; number < count; ++number) {
+    // A few seconds' worth unless asked for more; TS_MUTATION_FIRST repeats a case.
+    const uint32_t count = numberFrom("TS_MUTATION_CASES", emulated() ? 100 : 300);
+    const uint32_t first = numberFrom("TS_MUTATION_FIRST", 0);
+    for (uint32_t number = first; number < first + count; ++number) {
         std::string data = seeds[number % 4];
         const std::string damage = Damage(number).apply(data);
         g_case = "case " + std::to_string(number) + " (" + narrow(kSeeds[number % 4]) + ", " + damage + ")";
@@ -238,15 +238,18 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
 
         // On a thread of its own: a hang must not hold up the test.
         auto promise = std::make_shared<std::promise<Outcome>>();
+        auto started = std::make_shared<std::atomic<bool>>(false);
         std::future<Outcome> done = promise->get_future();
-        std::thread([promise, archive, folder] {
+        std::thread([promise, started, archive, folder] {
+            *started = true;
             Outcome outcome;
             outcome.result = extractArchive(archive, folder, &outcome.detail);
             promise->set_value(outcome);
         }).detach();
         if (done.wait_for(std::chrono::milliseconds(limitMs)) != std::future_status::ready) {
             keepInput(data, number);
-            fprintf(stderr, "extractArchive still runs after %lu ms in %s\n", static_cast<unsigned long>(limitMs),
+            fprintf(stderr, "extractArchive %s after %lu ms in %s\n",
+                    *started ? "still runs" : "has not even started", static_cast<unsigned long>(limitMs),
                     g_case.c_str());
             fflush(stderr);
             // The extraction cannot be stopped; the program ends here.
