@@ -210,6 +210,8 @@ public:
     }
 
     UInt32 count() const { return m_db.NumFiles; }
+    // False when the header has no names property: the decoder has no name table then.
+    bool hasNames() const { return m_db.FileNameOffsets != nullptr; }
     bool isDirectory(UInt32 i) const { return SzArEx_IsDir(&m_db, i); }
 
     std::wstring name(UInt32 i) const
@@ -265,6 +267,8 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
     if (result != SZ_OK)
         return decoderFailure(result);
 
+    if (archive.count() > 0 && !archive.hasNames())
+        return ExtractArchiveError;
     std::vector<std::wstring> names(archive.count());
     for (UInt32 i = 0; i < archive.count(); ++i) {
         names[i] = archive.name(i);

@@ -46,6 +46,16 @@ for name, evil in (("dotdot", "../outside.txt"), ("drive", "C:/outside.txt"), ("
     struct.pack_into("<I", patched, 28, zlib.crc32(header))
     struct.pack_into("<I", patched, 8, zlib.crc32(bytes(patched[12:32])))
     open("%s/evil-%s.7z" % (sys.argv[2], name), "wb").write(patched)
+# No names at all: the names property turns into padding, which readers skip.
+first = "first.txt".encode("utf-16-le")
+at = data.find(first)
+assert data[at - 1] == 0 and data[at - 3] == 0x11
+patched = bytearray(data)
+patched[at - 3] = 0x19
+header = bytes(patched[32 + offset:32 + offset + size])
+struct.pack_into("<I", patched, 28, zlib.crc32(header))
+struct.pack_into("<I", patched, 8, zlib.crc32(bytes(patched[12:32])))
+open("%s/nonames.7z" % sys.argv[2], "wb").write(patched)
 PY
 
 # Damaged archives: a flipped byte in stored data, a cut-off archive, no archive at all.

@@ -23,6 +23,7 @@ extern "C" {
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ts { namespace test {
 namespace {
@@ -31,6 +32,9 @@ using namespace app::setupInstall;
 
 const uint32_t kSeed = 0x7E55A11E;
 const wchar_t* const kSeeds[] = {L"seed-lzma2.7z", L"seed-plainheader.7z", L"seed-copy.7z", L"seed-bcj.7z"};
+// Cases that once failed, run with the first ones every time: 5605 lost the names
+// property, and the decoder has no name table then.
+const uint32_t kFound[] = {5605};
 
 // The 7z start header: signature, version, its own CRC, then where the header lies.
 const size_t kStartHeaderSize = 32;
@@ -161,21 +165,27 @@ struct Outcome {
     ExtractDetail detail;
 };
 
-// The case being run, for the crash report.
-std::string g_case;
+// The case being run, also for the crash report.
+struct Case {
+    uint32_t number = 0;
+    std::string text;
+    std::string data;
+};
+Case g_case;
 std::wstring g_failures;
 
-void keepInput(const std::string& data, uint32_t number)
+void keepInput()
 {
     CreateDirectoryW(g_failures.c_str(), nullptr);
-    writeFile(g_failures + L"\\case-" + std::to_wstring(number) + L".7z", data);
+    writeFile(g_failures + L"\\case-" + std::to_wstring(g_case.number) + L".7z", g_case.data);
 }
 
 LONG WINAPI reportCrash(EXCEPTION_POINTERS* info)
 {
     fprintf(stderr, "extractArchive crashed (exception %08lX) in %s\n",
-            static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), g_case.c_str());
+            static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), g_case.text.c_str());
     fflush(stderr);
+    keepInput();
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -224,10 +234,19 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
     // A few seconds' worth unless asked for more; TS_MUTATION_FIRST repeats a case.
     const uint32_t count = numberFrom("TS_MUTATION_CASES", emulated() ? 100 : 300);
     const uint32_t first = numberFrom("TS_MUTATION_FIRST", 0);
-    for (uint32_t number = first; number < first + count; ++number) {
+    std::vector<uint32_t> numbers;
+    for (uint32_t number = first; number < first + count; ++number)
+        numbers.push_back(number);
+    if (!getenv("TS_MUTATION_FIRST"))
+        for (uint32_t number : kFound)
+            if (number >= count)
+                numbers.push_back(number);
+    for (uint32_t number : numbers) {
         std::string data = seeds[number % 4];
         const std::string damage = Damage(number).apply(data);
-        g_case = "case " + std::to_string(number) + " (" + narrow(kSeeds[number % 4]) + ", " + damage + ")";
+        g_case.number = number;
+        g_case.text = "case " + std::to_string(number) + " (" + narrow(kSeeds[number % 4]) + ", " + damage + ")";
+        g_case.data = data;
 
         const std::wstring root = work.path + L"\\case-" + std::to_wstring(number);
         const std::wstring archive = root + L"\\archive.7z";
@@ -247,10 +266,10 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
             promise->set_value(outcome);
         }).detach();
         if (done.wait_for(std::chrono::milliseconds(limitMs)) != std::future_status::ready) {
-            keepInput(data, number);
+            keepInput();
             fprintf(stderr, "extractArchive %s after %lu ms in %s\n",
                     *started ? "still runs" : "has not even started", static_cast<unsigned long>(limitMs),
-                    g_case.c_str());
+                    g_case.text.c_str());
             fflush(stderr);
             // The extraction cannot be stopped; the program ends here.
             _exit(3);
@@ -260,20 +279,20 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
 
         bool good = true;
         if (!isDamageResult(outcome.result)) {
-            ADD_FAILURE() << g_case << ": result " << outcome.result;
+            ADD_FAILURE() << g_case.text << ": result " << outcome.result;
             good = false;
         }
         if (outcome.result != ExtractSuccess && outcome.detail.file.empty()) {
-            ADD_FAILURE() << g_case << ": result " << outcome.result << " names no file";
+            ADD_FAILURE() << g_case.text << ": result " << outcome.result << " names no file";
             good = false;
         }
         if (namesIn(root, L"*") != std::set<std::wstring>{L".", L"..", L"archive.7z", L"out"} ||
             namesIn(work.path, L"*") != std::set<std::wstring>{L".", L"..", L"case-" + std::to_wstring(number)}) {
-            ADD_FAILURE() << g_case << ": something was written beside the target folder";
+            ADD_FAILURE() << g_case.text << ": something was written beside the target folder";
             good = false;
         }
         if (!good)
-            keepInput(data, number);
+            keepInput();
         removeTree(root);
     }
     SetUnhandledExceptionFilter(previous);
@@ -281,7 +300,7 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
     std::string summary;
     for (const auto& entry : results)
         summary += " " + std::to_string(entry.first) + ":" + std::to_string(entry.second);
-    printf("%u damaged archives, results (code:count):%s\n", count, summary.c_str());
+    printf("%u damaged archives, results (code:count):%s\n", static_cast<unsigned>(numbers.size()), summary.c_str());
 }
 
 } // namespace
