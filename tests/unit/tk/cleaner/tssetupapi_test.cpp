@@ -261,18 +261,6 @@ TEST_F(InfSearchFilters, NamesAndProviderNarrowTheProductsOemFiles)
     EXPECT_NE(std::string::npos, logSince(before).find("Processed 3 inf files, skipped 7\n\n")) << "ends with a line feed";
 }
 
-TEST_F(InfSearchFilters, WithoutNamesTheProviderIsNotLookedAt)
-{
-    addMixedFolder();
-    std::vector<std::wstring> found;
-    const size_t before = test::decodedCapture().size();
-    search().findInfFiles(list().data(), kProductClass, false, {}, L"Tessaline", found);
-    EXPECT_EQ((std::vector<std::wstring>{path(L"OEM12.INF"), path(L"oem4.inf"), path(L"oem5.inf"), path(L"oem6.inf"),
-                                         path(L"oem7.inf")}),
-              found);
-    EXPECT_EQ("Processed 6 inf files, skipped 4", debugTextsSince(before).back());
-}
-
 TEST_F(InfSearchFilters, VersionCheckAgainstZeroKeepsOnlyFilesWithoutDriverVer)
 {
     addMixedFolder();
