@@ -6,6 +6,7 @@
 // the archive of a failed case is kept in <build>\testdata\mutation-failures.
 #include "app/setup/payload.h"
 #include "support/testsupport.h"
+#include "sys/libutils/win32/thread.h"
 
 extern "C" {
 #include <7zCrc.h>
@@ -16,13 +17,11 @@ extern "C" {
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ts { namespace test {
@@ -160,9 +159,28 @@ private:
     std::mt19937 m_random;
 };
 
-struct Outcome {
+// One extraction on a thread of its own, so that a hang cannot hold up the test.
+class Extraction : public sys::Thread {
+public:
+    Extraction(const std::wstring& archive, const std::wstring& folder)
+        : Identity("Extraction", ""), Thread("Extraction"), m_archive(archive), m_folder(folder)
+    {
+    }
+    ~Extraction() override { join(-1); }
+
+    std::atomic<bool> started{false};
     ExtractResult result = ExtractOther;
     ExtractDetail detail;
+
+private:
+    uint32_t run() override
+    {
+        started = true;
+        result = extractArchive(m_archive, m_folder, &detail);
+        return 0;
+    }
+    const std::wstring m_archive;
+    const std::wstring m_folder;
 };
 
 // The case being run, also for the crash report.
@@ -255,35 +273,28 @@ TEST(ExtractMutation, DamagedArchivesGiveTheirResultInTheirFolderAndInTime)
         CreateDirectoryW(folder.c_str(), nullptr);
         writeFile(archive, data);
 
-        // On a thread of its own: a hang must not hold up the test.
-        auto promise = std::make_shared<std::promise<Outcome>>();
-        auto started = std::make_shared<std::atomic<bool>>(false);
-        std::future<Outcome> done = promise->get_future();
-        std::thread([promise, started, archive, folder] {
-            *started = true;
-            Outcome outcome;
-            outcome.result = extractArchive(archive, folder, &outcome.detail);
-            promise->set_value(outcome);
-        }).detach();
-        if (done.wait_for(std::chrono::milliseconds(limitMs)) != std::future_status::ready) {
+        auto extraction = std::make_unique<Extraction>(archive, folder);
+        // False also when it has already ended.
+        extraction->start();
+        if (!extraction->join(int64_t(limitMs) * 1000)) {
             keepInput();
             fprintf(stderr, "extractArchive %s after %lu ms in %s\n",
-                    *started ? "still runs" : "has not even started", static_cast<unsigned long>(limitMs),
+                    extraction->started ? "still runs" : "has not even started", static_cast<unsigned long>(limitMs),
                     g_case.text.c_str());
             fflush(stderr);
             // The extraction cannot be stopped; the program ends here.
             _exit(3);
         }
-        const Outcome outcome = done.get();
-        ++results[outcome.result];
+        ASSERT_TRUE(extraction->started) << g_case.text << ": the extraction's thread did not run";
+        ++results[extraction->result];
 
         bool good = true;
-        if (!isDamageResult(outcome.result)) {
-            ADD_FAILURE() << g_case.text << ": result " << outcome.result;
+        if (!isDamageResult(extraction->result)) {
+            ADD_FAILURE() << g_case.text << ": result " << extraction->result;
             good = false;
         }
-        if (outcome.result != ExtractSuccess && outcome.detail.file.empty()) {
-            ADD_FAILURE() << g_case.text << ": result " << outcome.result << " names no file";
+        if (extraction->result != ExtractSuccess && extraction->detail.file.empty()) {
+            ADD_FAILURE() << g_case.text << ": result " << extraction->result << " names no file";
             good = false;
         }
         if (namesIn(root, L"*") != std::set<std::wstring>{L".", L"..", L"archive.7z", L"out"} ||
