@@ -1,5 +1,6 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
+# make bench: set up, build, print the benchmarks' figures (tools/bench.sh; minutes).
 # make fuzz: run each host fuzz target for FUZZ_SECONDS, then the extraction's mutation test
 #            on TS_MUTATION_CASES damaged archives.
 BUILD ?= $(CURDIR)/build
@@ -10,7 +11,7 @@ WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 FUZZ_SECONDS ?= 180
 TS_MUTATION_CASES ?= 10000
 
-.PHONY: all bootstrap bootstrap-tools build test demo fuzz clean
+.PHONY: all bootstrap bootstrap-tools build test demo bench fuzz clean
 
 all: build
 
@@ -32,6 +33,9 @@ test: build bootstrap
 
 demo: build bootstrap
 	@tools/demo.sh $(BUILD)
+
+bench: build bootstrap
+	@tools/bench.sh $(BUILD)
 
 fuzz: build bootstrap
 	@TS_MUTATION_CASES=$(TS_MUTATION_CASES) tools/fuzz.sh $(BUILD) $(FUZZ_SECONDS)
