@@ -1,13 +1,17 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
 # make bench: set up, build, print the benchmarks' figures (tools/bench.sh; minutes).
+# make fuzz: run each host fuzz target for FUZZ_SECONDS, then the extraction's mutation test
+#            on TS_MUTATION_CASES damaged archives.
 BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
 # Where the bootstrap builds the dependency sources; CMake links from the same place.
 export TS_DEPS ?= /var/cache/tessaline-deps
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
+FUZZ_SECONDS ?= 180
+TS_MUTATION_CASES ?= 10000
 
-.PHONY: all bootstrap bootstrap-tools build test demo bench clean
+.PHONY: all bootstrap bootstrap-tools build test demo bench fuzz clean
 
 all: build
 
@@ -32,6 +36,9 @@ demo: build bootstrap
 
 bench: build bootstrap
 	@tools/bench.sh $(BUILD)
+
+fuzz: build bootstrap
+	@TS_MUTATION_CASES=$(TS_MUTATION_CASES) tools/fuzz.sh $(BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

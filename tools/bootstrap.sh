@@ -37,6 +37,7 @@ packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386 wine64 cmake make 7zip osslsigncode openssl wixl xvfb xdotool nsis time
     libboost-dev googletest libmbedtls-dev dpkg-dev g++ xauth x11-utils python3
+    clang libclang-rt-14-dev
 )
 
 # --- apt: i386 multiarch, deb-src, packages --------------------------------

@@ -1,7 +1,5 @@
 #include "app/setup/extendedproperties.h"
 
-#include "sys/libutils/win32/resource.h"
-
 namespace ts { namespace app { namespace setupInstall {
 
 const char* const kExtendedPropertiesError = "Installer Extended Properties could not be loaded";
@@ -32,13 +30,6 @@ bool parseExtendedProperties(const uint8_t* data, size_t size, ExtendedPropertie
     out.coreVersion = sys::Version(data[17] ? read64(data + 18) : 0);
     out.productVersion = sys::Version(data[26] ? read64(data + 27) : 0);
     return true;
-}
-
-bool loadExtendedProperties(HMODULE module, ExtendedProperties& out)
-{
-    sys::win32::ResourceBytes bytes;
-    return sys::win32::readResource(module, RT_RCDATA, MAKEINTRESOURCEW(1), bytes) == sys::win32::ResourceStatus::Found &&
-           parseExtendedProperties(static_cast<const uint8_t*>(bytes.data), bytes.size, out);
 }
 
 }}} // namespace ts::app::setupInstall

@@ -2,7 +2,6 @@
 #pragma once
 #include "sys/libutils/version.h"
 
-#include <windows.h>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,8 +15,6 @@ struct ExtendedProperties {
 // Parses a record of `size` bytes. False when it is shorter than 59 bytes, its valid
 // marker is 0, or its table does not lie inside the record.
 bool parseExtendedProperties(const uint8_t* data, size_t size, ExtendedProperties& out);
-// Loads the record of `module` (null: the executable). False when it does not load.
-bool loadExtendedProperties(HMODULE module, ExtendedProperties& out);
 
 // The error text of a record that does not load.
 extern const char* const kExtendedPropertiesError;

@@ -2,7 +2,7 @@
 
 #include "app/setup/applicationinstaller.h"
 #include "app/setup/driversinstaller.h"
-#include "app/setup/extendedproperties.h"
+#include "app/setup/extendedpropertiesresource.h"
 #include "app/setup/inprogressthread.h"
 #include "app/setup/installsequence.h"
 #include "app/setup/payload.h"
@@ -44,36 +44,6 @@ const char* const kNoCorePackageError = "USB driver does not embed Core installe
 namespace {
 
 const std::wstring kInstallCompleteHost = L"https://www.tessaline.com";
-
-// The option group "Setup". The group is declared first so that its members are
-// destroyed before it.
-struct SetupOptions {
-    sys::GroupOption group{"Setup", "Install Tessaline software", ""};
-    sys::OptionInGroup<sys::option::Flag> noreboot{group, "noreboot", ""};
-    sys::OptionInGroup<sys::option::Flag> noAutomaticUpdateChecks{group, "noAutomaticUpdateChecks", ""};
-    sys::OptionInGroup<sys::option::Flag> suppressUpToDateInfo{group, "suppressUpToDateInfo", ""};
-    sys::OptionInGroup<sys::option::Flag> silent{group, "silent", ""};
-    sys::OptionInGroup<sys::option::Flag> stageDrivers{group, "stageDrivers", ""};
-    sys::OptionInGroup<sys::option::Flag> ignoreCompatibility{group, "ignoreCompatibility", ""};
-    sys::OptionInGroup<sys::option::Flag> disableInstallCompleteNotification{
-        group, "disableInstallCompleteNotification", ""};
-    sys::OptionInGroup<sys::option::String> mupLogFile{group, "mupLogFile", ""};
-    sys::OptionInGroup<sys::option::String> extractAsDriver{group, "extractAsDriver", ""};
-
-    SetupOptionValues values() const
-    {
-        SetupOptionValues v;
-        v.noreboot = noreboot.getValue();
-        v.suppressUpToDateInfo = suppressUpToDateInfo.getValue();
-        v.silent = silent.getValue();
-        v.stageDrivers = stageDrivers.getValue();
-        v.ignoreCompatibility = ignoreCompatibility.getValue();
-        v.disableInstallCompleteNotification = disableInstallCompleteNotification.getValue();
-        v.mupLogFile = mupLogFile.getValue();
-        v.extractAsDriver = extractAsDriver.getValue();
-        return v;
-    }
-};
 
 // The library log of the front end: what went wrong, for support (tslog).
 class SetupLogged : public sys::Logger::Logged {

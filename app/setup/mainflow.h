@@ -2,6 +2,7 @@
 // the restart decision and the exit code.
 #pragma once
 #include "app/setup/installer.h"
+#include "app/setup/setupoptions.h"
 #include "sys/libutils/version.h"
 
 #include <windows.h>
@@ -41,17 +42,6 @@ std::string logCode(const char* prefix, unsigned number);
 std::wstring unreadableFileText(const std::wstring& path, uint32_t error, const std::wstring& systemText);
 // Product string 0 cut at its first backslash.
 std::wstring shortProductName(const std::wstring& productName);
-
-struct SetupOptionValues {
-    bool noreboot = false;
-    bool suppressUpToDateInfo = false;
-    bool silent = false;
-    bool stageDrivers = false;
-    bool ignoreCompatibility = false;
-    bool disableInstallCompleteNotification = false;
-    std::string mupLogFile;
-    std::string extractAsDriver;
-};
 
 // InstallSettings from the options and product strings 4 and 5; the three
 // up-to-date fields are left for applyUpToDate.

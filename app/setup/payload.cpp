@@ -306,6 +306,8 @@ public:
 
     const CSzArEx& db() const { return m_db; }
     UInt32 count() const { return m_db.NumFiles; }
+    // False when the header has no names property: the decoder has no name table then.
+    bool hasNames() const { return m_db.FileNameOffsets != nullptr; }
     bool isDirectory(UInt32 i) const { return SzArEx_IsDir(&m_db, i); }
     UInt32 block(UInt32 i) const { return m_db.FileToFolder[i]; }
 
@@ -486,6 +488,8 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
         return mapDecoderResult(result);
     }
 
+    if (archive.count() > 0 && !archive.hasNames())
+        return ExtractArchiveError;
     std::vector<std::wstring> names(archive.count());
     for (UInt32 i = 0; i < archive.count(); ++i) {
         names[i] = archive.name(i);

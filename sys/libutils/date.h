@@ -2,6 +2,7 @@
 #pragma once
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace ts { namespace sys {
 
@@ -25,5 +26,13 @@ public:
 private:
     std::tm m_tm;
 };
+
+// The fields of a date text as Date takes them, and the text of each ERROR line that
+// Date writes for it. Plain code: the host's fuzz targets build it too.
+struct DateFields {
+    std::tm tm;
+    std::vector<std::string> errors;
+};
+DateFields parseDate(const std::string& text);
 
 }} // namespace ts::sys

@@ -1,16 +1,12 @@
 // The front end's own plain-text run log (the mupLogFile option).
 #pragma once
 #include "sys/libutils/logger.h"
+#include "sys/libutils/runlogline.h"
 #include "sys/libutils/win32/handle.h"
 #include <cstdint>
 #include <string>
 
 namespace ts { namespace sys {
-
-// "HH:MM:SS.mmm" of a millisecond count; hours are not wrapped.
-std::string formatElapsed(uint64_t milliseconds);
-// "[" + elapsed + "] " + level name padded to 7 + "\t" + text (no line end).
-std::string formatRunLogLine(uint64_t elapsedMs, int level, const std::string& text);
 
 class SetupRunLog {
 public:

@@ -43,6 +43,7 @@ std::wstring envPath(const char* name)
 std::wstring buildDir() { return envPath("TS_BUILD"); }
 std::wstring sourceDir() { return envPath("TS_SOURCE"); }
 std::wstring e2eBundle(const wchar_t* name) { return buildDir() + L"\\testdata\\e2e\\" + name + L".exe"; }
+std::wstring archivePath(const wchar_t* name) { return buildDir() + L"\\testdata\\archives\\" + name; }
 
 bool runningUnderWine()
 {

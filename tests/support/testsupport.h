@@ -18,6 +18,8 @@ std::wstring buildDir();
 std::wstring sourceDir();
 // A Setup bundle made for the end-to-end tests: <build>\testdata\e2e\<name>.exe.
 std::wstring e2eBundle(const wchar_t* name);
+// A 7z archive made for the extraction tests: <build>\testdata\archives\<name>.
+std::wstring archivePath(const wchar_t* name);
 // A fresh empty folder of the test's own under the temporary folder.
 std::wstring makeTempDir(const std::wstring& hint);
 void removeTree(const std::wstring& path);

@@ -64,6 +64,16 @@ for name, evil in (("dotdot", "../outside.txt"), ("drive", "C:/outside.txt"), ("
     struct.pack_into("<I", patched, 28, zlib.crc32(header))
     struct.pack_into("<I", patched, 8, zlib.crc32(bytes(patched[12:32])))
     open("%s/evil-%s.7z" % (sys.argv[2], name), "wb").write(patched)
+# No names at all: the names property turns into padding, which readers skip.
+first = "first.txt".encode("utf-16-le")
+at = data.find(first)
+assert data[at - 1] == 0 and data[at - 3] == 0x11
+patched = bytearray(data)
+patched[at - 3] = 0x19
+header = bytes(patched[32 + offset:32 + offset + size])
+struct.pack_into("<I", patched, 28, zlib.crc32(header))
+struct.pack_into("<I", patched, 8, zlib.crc32(bytes(patched[12:32])))
+open("%s/nonames.7z" % sys.argv[2], "wb").write(patched)
 PY
 
 # Damaged archives: a flipped byte in stored data, a cut-off archive, no archive at all.
@@ -77,3 +87,22 @@ data = open(out + "/tree.7z", "rb").read()
 open(out + "/truncated.7z", "wb").write(data[:len(data) // 2])
 open(out + "/notarchive.7z", "wb").write(b"This is not a 7z archive.\r\n" * 10)
 PY
+
+# Small archives that the mutation test damages: solid LZMA2 in blocks of two files with
+# a packed header, the same with a plain header (so that damage reaches names, sizes and
+# attributes), stored files with a plain header, and a BCJ filter before LZMA.
+small=$work/small
+mkdir -p "$small/VELA/sub" "$small/DPINST32" "$small/emptydir"
+seq 1 400 >"$small/VELA/TessalineCore.dat"
+printf 'MZ%04000d' 0 | tr 0 '\220' >"$small/DPINST32/DpInst.exe"
+printf '[Version]\r\nDriverVer=12/01/2026,7.9.1488.0\r\n' >"$small/VELA/TessalineUsb.inf"
+printf 'deep\r\n' >"$small/VELA/sub/file.txt"
+: >"$small/VELA/empty.bin"
+printf 'x' >"$small/Ünïcode.txt"
+for archive in "lzma2 -m0=lzma2 -ms=2f" "plainheader -m0=lzma2 -ms=2f -mhc=off" "copy -m0=Copy -mhc=off" \
+               "bcj -mf=BCJ -m0=lzma -ms=off"; do
+    set -- $archive
+    name=$1
+    shift
+    (cd "$small" && 7zz a -t7z "$@" -bso0 -bsp0 "$out/seed-$name.7z" .)
+done

@@ -151,6 +151,16 @@ TEST_F(ExtractArchiveTest, RefusesEntryNamesThatLeaveTheFolderBeforeWritingAnyth
     EXPECT_FALSE(fileExists(L"\\zzoutside.txt"));
 }
 
+TEST_F(ExtractArchiveTest, ArchiveWhoseEntriesHaveNoNamesIsAnArchiveError)
+{
+    // A damaged header can lose its names property; the decoder then has no name table.
+    ExtractDetail detail;
+    EXPECT_EQ(ExtractArchiveError, extractArchive(archivePath(L"nonames.7z"), m_folder, &detail));
+    EXPECT_EQ(archivePath(L"nonames.7z"), detail.file);
+    EXPECT_EQ(0u, detail.systemError);
+    EXPECT_EQ(0u, entryCount(m_folder));
+}
+
 TEST(EntryNames, OnlyNamesInsideTheFolderAreSafe)
 {
     for (const wchar_t* name : {L"a.txt", L"VELA/TessalineCore.dat", L"VELA\\sub\\x", L"..a", L"a..", L"a/..b/c", L"."})

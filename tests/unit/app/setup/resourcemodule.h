@@ -40,9 +40,4 @@ private:
     bool m_ok = false;
 };
 
-inline std::wstring archivePath(const wchar_t* name)
-{
-    return buildDir() + L"\\testdata\\archives\\" + name;
-}
-
 }} // namespace ts::test
