@@ -1,12 +1,13 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
+# make matrix: the end-to-end suite on Windows 7 to 10 in both prefixes.
 BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
 # Where the bootstrap builds the dependency sources; CMake links from the same place.
 export TS_DEPS ?= /var/cache/tessaline-deps
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 
-.PHONY: all bootstrap bootstrap-tools build test demo clean
+.PHONY: all bootstrap bootstrap-tools build test matrix demo clean
 
 all: build
 
@@ -25,6 +26,10 @@ bootstrap-tools:
 
 test: build bootstrap
 	@tools/run-tests.sh $(BUILD) $(JOBS)
+
+# The end-to-end suite on each Windows version in both prefixes, and a table of the results.
+matrix: build bootstrap
+	@tools/matrix.sh $(BUILD) $(JOBS)
 
 demo: build bootstrap
 	@tools/demo.sh $(BUILD)
