@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# snap-progress.sh <build-dir>: saves Setup's windows as users see them, in English,
+# snap-progress.sh <build-dir> [en de ja ar]: saves Setup's windows as users see them, in English,
 # German, Japanese and Arabic: the progress window and the message boxes (33 up to date,
 # 35 not an administrator, 36 unsupported Windows, 37 modified package), as
 # <build-dir>/screenshots/<window>-<language>.png. It starts its own X server and Wine
-# session in the 32-bit test prefix and shows each window in a Wine virtual desktop, where
+# session in a 32-bit prefix of its own (<build-dir>/wine/snap, made on first use, so that
+# it never meets a test run) and shows each window in a Wine virtual desktop, where
 # Wine draws the frames and captions itself. The locales and the fonts for Japanese and
 # Arabic come with tools/bootstrap.sh.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
-prefix=$build/wine/win32
+prefix=$build/wine/snap
 out=$build/screenshots
 mkdir -p "$out"
+if [ ! -f "$prefix/.tessaline-ready" ]; then
+    rm -rf "$prefix"
+    WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wineboot -i \
+        >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix wineserver -w || true
+    [ -f "$prefix/system.reg" ] || { echo "snap-progress: wineboot did not make $prefix" >&2; exit 1; }
+    touch "$prefix/.tessaline-ready"
+fi
 xvfb_dir=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xvfb_dir/display" >"$xvfb_dir/log" 2>&1 &
 xvfb=$!
@@ -41,9 +50,17 @@ open(sys.argv[2], "wb").write(png)
 PY
 }
 
+shift
+languages=${*:-en de ja ar}
 status=0
-for pair in en:en_US.UTF-8 de:de_DE.UTF-8 ja:ja_JP.UTF-8 ar:ar_SA.UTF-8; do
-    name=${pair%%:*} locale=${pair#*:}
+for name in $languages; do
+    case $name in
+        en) locale=en_US.UTF-8 ;;
+        de) locale=de_DE.UTF-8 ;;
+        ja) locale=ja_JP.UTF-8 ;;
+        ar) locale=ar_SA.UTF-8 ;;
+        *) echo "snap-progress: no locale for $name" >&2; exit 2 ;;
+    esac
     # Wine takes the user's language when its session starts.
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
