@@ -258,6 +258,12 @@ bool clearFileAttributes(const std::wstring& path, DWORD bits)
     return SetFileAttributesW(path.c_str(), attributes & ~bits) != FALSE;
 }
 
+bool deleteFileForced(const std::wstring& path)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
 bool deleteDirectoryTree(const std::wstring& path)
 {
     if (path.size() <= 1)
@@ -268,13 +274,19 @@ bool deleteDirectoryTree(const std::wstring& path)
     std::wstring from = path;
     if (from.back() == L'\\')
         from.pop_back();
+    return shellDelete(from) == 0;
+}
+
+int shellDelete(const std::wstring& path)
+{
     // SHFileOperationW takes a list of names ended by an empty one.
+    std::wstring from = path;
     from.append(2, L'\0');
     SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    return SHFileOperationW(&operation) == 0;
+    return SHFileOperationW(&operation);
 }
 
 DWORD writeFileContents(const std::wstring& path, const void* data, size_t size)

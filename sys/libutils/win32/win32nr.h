@@ -75,8 +75,14 @@ bool isExistingFile(const std::wstring& path);
 // Clears the attribute `bits` of a file. False when its attributes cannot be read or set.
 bool clearFileAttributes(const std::wstring& path, DWORD bits);
 
+// Sets the file's attributes to normal (so that a read-only file goes too) and deletes it.
+bool deleteFileForced(const std::wstring& path);
+
 // Deletes a folder with everything in it. False when the path is at most one
 // character, is not an existing folder, or the deletion fails.
 bool deleteDirectoryTree(const std::wstring& path);
+// Hands `path` as it is to the shell's silent delete (SHFileOperationW, no confirmation,
+// no error window) and returns its result: 0 on success, else the shell's code.
+int shellDelete(const std::wstring& path);
 
 }}} // namespace ts::sys::win32

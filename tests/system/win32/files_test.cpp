@@ -237,6 +237,26 @@ TEST(FilesTest, CreateTempFileNameMakesAnEmptyFileDeletedAtRestart)
     EXPECT_EQ(L"unchanged", unchanged);
 }
 
+TEST(FilesTest, ShellDeleteReportsTheShellsCode)
+{
+    const test::TempFolder temp(L"shelldel");
+    makeTree(temp.path, {L"inner\\", L"inner\\file.txt"});
+    EXPECT_EQ(0, win32::shellDelete(temp.path + L"\\inner"));
+    EXPECT_FALSE(test::fileExists(temp.path + L"\\inner"));
+    EXPECT_NE(0, win32::shellDelete(temp.path + L"\\missing"));
+}
+
+TEST(FilesTest, DeleteFileForcedTakesReadOnlyFiles)
+{
+    const test::TempFolder temp(L"delfile");
+    const std::wstring file = temp.path + L"\\locked.txt";
+    test::writeFile(file, "x");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(win32::deleteFileForced(file));
+    EXPECT_FALSE(test::fileExists(file));
+    EXPECT_FALSE(win32::deleteFileForced(file));
+}
+
 TEST(FilesTest, DeleteDirectoryTreeRemovesEverythingBelow)
 {
     const test::TempFolder temp(L"deltree");
