@@ -37,9 +37,9 @@ packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386 wine64 cmake make 7zip osslsigncode openssl wixl xvfb xdotool
     libboost-dev googletest libmbedtls-dev dpkg-dev g++ xauth x11-utils python3
-    # A Japanese font: Wine has none, and tools/snap-progress.sh shows Japanese message
-    # boxes. Arabic renders with DejaVu Sans (fonts-dejavu-core, which Wine and Xvfb bring).
-    fonts-ipafont-gothic
+    # For tools/snap-progress.sh: a Japanese font (Wine has none; Arabic renders with DejaVu
+    # Sans, which Wine and Xvfb bring) and Wine's Marlett for the caption buttons.
+    fonts-ipafont-gothic fonts-wine
 )
 
 # --- apt: i386 multiarch, deb-src, packages --------------------------------

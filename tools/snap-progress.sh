@@ -21,6 +21,10 @@ if [ ! -f "$prefix/.tessaline-ready" ]; then
     [ -f "$prefix/system.reg" ] || { echo "snap-progress: wineboot did not make $prefix" >&2; exit 1; }
     touch "$prefix/.tessaline-ready"
 fi
+# Wine draws the caption buttons with Marlett; Debian keeps Wine's own fonts (fonts-wine)
+# where this Wine does not look, so the prefix gets a copy.
+marlett=/usr/share/wine/fonts/marlett.ttf
+[ -f "$marlett" ] && cp "$marlett" "$prefix/drive_c/windows/Fonts/"
 xvfb_dir=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xvfb_dir/display" >"$xvfb_dir/log" 2>&1 &
 xvfb=$!
