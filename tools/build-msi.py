@@ -6,7 +6,8 @@ wixl stamps each package with a random package code and the current time, and it
 cabinet carries the payload files' modification times. The payload (the folder of the
 .wxs) is copied with a fixed time, and the summary information gets a package code
 derived from the sources and a fixed time. Windows Installer tells cached packages
-apart by their package code, so a changed source gives a new code."""
+apart by their package code, so a changed source gives a new code. A source whose name
+ends in "-x64" becomes a 64-bit package."""
 import hashlib
 import os
 import shutil
@@ -129,7 +130,9 @@ def main():
             for name in files + dirs:
                 os.utime(os.path.join(root, name), (FIXED_TIME, FIXED_TIME))
         built = os.path.join(work, 'out.msi')
-        subprocess.run(['wixl', '-o', built, os.path.basename(wxs)], cwd=copy, check=True,
+        # A name ending in "-x64" is a 64-bit package.
+        arch = ['-a', 'x64'] if os.path.splitext(os.path.basename(wxs))[0].endswith('-x64') else []
+        subprocess.run(['wixl'] + arch + ['-o', built, os.path.basename(wxs)], cwd=copy, check=True,
                        env=dict(os.environ, TZ='UTC'))
         data = bytearray(open(built, 'rb').read())
     stamp_summary(data, package_code, (FIXED_TIME + 11644473600) * 10000000)

@@ -280,7 +280,7 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
         return ExitSuccess;
     }
 
-    tk::install::cleanupEnvironment(kCleanupThreshold);
+    tk::install::cleanEnvironment(kCleanupThreshold, nullptr);
     progress.stop();
 
     bool restartRequired = false;

@@ -65,4 +65,11 @@ Fn systemFunction(const char* fileName, const char* function)
     return reinterpret_cast<Fn>(systemFunctionAddress(fileName, function));
 }
 
+// An export that a system library names by ordinal only (msi.dll), loaded the same way.
+template <typename Fn>
+Fn systemFunction(const char* fileName, WORD ordinal)
+{
+    return reinterpret_cast<Fn>(systemFunctionAddress(fileName, MAKEINTRESOURCEA(ordinal)));
+}
+
 }}} // namespace ts::sys::win32

@@ -103,11 +103,11 @@ PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error,
     return info;
 }
 
-DWORD startProcess(const std::wstring& commandLine)
+DWORD startProcess(const std::wstring& commandLine, const std::wstring& program)
 {
     DWORD error = 0;
     STARTUPINFOW startup;
-    PROCESS_INFORMATION info = launchProcess(commandLine, error, startup, 0);
+    PROCESS_INFORMATION info = launchProcess(commandLine, error, startup, 0, program);
     Handle process(info.hProcess);
     // A fallback start is still a start: reporting the first attempt's error would
     // make a caller think nothing runs.

@@ -19,9 +19,9 @@ HANDLE duplicateOwnToken();
 PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
                                   DWORD creationFlags, const std::wstring& program = std::wstring());
 
-// Starts `commandLine` without waiting. 0 when a process started, else the Windows
-// error of the last attempt.
-DWORD startProcess(const std::wstring& commandLine);
+// Starts `commandLine` (`program` as for launchProcess) without waiting. 0 when a process
+// started, else the Windows error of the last attempt.
+DWORD startProcess(const std::wstring& commandLine, const std::wstring& program = std::wstring());
 
 // Starts `commandLine` (`program` as for launchProcess) and waits for it without time
 // limit. True with the child's full exit code in `exitCode`; false when nothing started,

@@ -408,6 +408,17 @@ bool RegistryKeyReader::keyExists(const std::wstring& path)
 
 // --- Free functions ------------------------------------------------------------
 
+LONG readRawValue(HKEY key, const std::wstring& name, DWORD& type, std::vector<BYTE>& data)
+{
+    return readValueData(key, name, data, type);
+}
+
+LONG writeRawValue(HKEY key, const std::wstring& name, DWORD type, const std::vector<BYTE>& data)
+{
+    return RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                          static_cast<DWORD>(data.size()));
+}
+
 LONG deleteRegistryKey(HKEY root, const wchar_t* subkey, REGSAM viewBits)
 {
     if (getOsVersion() < OsVersion::vista && !isWow64())

@@ -256,6 +256,11 @@ LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name,
 // creating it as createVolatileSubkey does. Returns the Windows error.
 LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
                          const std::wstring& value);
+// A value of an open key exactly as stored: its type and data bytes. Returns the Windows
+// error (2 for a missing value); on failure the outputs are unspecified.
+LONG readRawValue(HKEY key, const std::wstring& name, DWORD& type, std::vector<BYTE>& data);
+// Writes a value of any type from its bytes. Returns the Windows error.
+LONG writeRawValue(HKEY key, const std::wstring& name, DWORD type, const std::vector<BYTE>& data);
 // KEY_WOW64_64KEY when this 32-bit program runs on 64-bit Windows, else 0.
 REGSAM nativeViewFlag();
 

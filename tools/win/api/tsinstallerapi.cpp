@@ -6,6 +6,7 @@
 // "VersionResult" and "RebootResult" (REG_DWORD) replace the results, "Version" (REG_SZ)
 // the version text, and with "RecordFile" (REG_SZ) every call is appended to that file
 // as one line.
+#include "../appendutf8.h"
 #include "sys/libutils/version.h"
 #include "tk/installer/libinstall/installerapi.h"
 
@@ -53,17 +54,7 @@ void record(const std::wstring& line)
     std::wstring file = readText(HKEY_CURRENT_USER, kSteeringKey, L"RecordFile", 0);
     if (file.empty())
         return;
-    std::wstring text = line + L"\r\n";
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-    HANDLE handle = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    CloseHandle(handle);
+    appendUtf8(file, line + L"\r\n");
 }
 
 std::wstring ownPath()

@@ -1,0 +1,130 @@
+// Setup under Windows 8.1 on a machine that an older installation left in a poor state: a
+// broken registration of the old Core software (its cached package gone), a product of a
+// legacy upgrade code and an outdated driver package of the product's device class. The
+// run removes exactly those, installs the new Core software and leaves every other
+// product's registration as it was, key by key.
+#include "support/cleanupfixtures.h"
+#include "support/inffixtures.h"
+#include "support/msifixtures.h"
+#include "support/setuprun.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+
+namespace test = ts::test;
+namespace msi = ts::test::msi;
+
+namespace {
+
+std::wstring machineString(const wchar_t* key, const wchar_t* value)
+{
+    wchar_t buffer[256] = L"";
+    DWORD size = sizeof buffer - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ | 0x00010000 /* RRF_SUBKEY_WOW6464KEY */,
+                     nullptr, buffer, &size) != ERROR_SUCCESS)
+        return L"";
+    return buffer;
+}
+
+// Uninstalls what the demo bundle installed and puts the product's settings back.
+class DemoInstallation {
+public:
+    DemoInstallation() { clear(); }
+    ~DemoInstallation()
+    {
+        for (const wchar_t* key : {kCore, kProduct}) {
+            std::wstring code = machineString(key, L"ProductCode");
+            if (!code.empty())
+                msi::uninstall(code);
+        }
+        clear();
+    }
+    DemoInstallation(const DemoInstallation&) = delete;
+    DemoInstallation& operator=(const DemoInstallation&) = delete;
+
+    static constexpr const wchar_t* kCore = L"SOFTWARE\\Tessaline\\Core";
+    static constexpr const wchar_t* kProduct = L"SOFTWARE\\Tessaline\\Products\\Tessaline Graphics";
+
+private:
+    // No Core software on the machine: Setup takes the branch for a broken one.
+    void clear()
+    {
+        test::writeRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", test::RegistryTree(), KEY_WOW64_64KEY);
+        test::writeRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", test::RegistryTree(), KEY_WOW64_32KEY);
+    }
+    test::SavedRegistryKey m_saved64{HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_64KEY};
+    test::SavedRegistryKey m_saved32{HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY};
+};
+
+std::wstring systemFolderFile(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
+}
+
+} // namespace
+
+TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
+{
+    DemoInstallation demo;
+    const msi::Fixture& oldCore = test::nativeFixture(test::kOldCore, test::kOldCore64);
+    const msi::Fixture& lowercase = test::nativeFixture(test::kLowercaseNamed, test::kLowercaseNamed64);
+
+    // The broken old Core software: installed, then its cached package lost.
+    msi::InstalledFixture core(oldCore);
+    ASSERT_EQ(0u, core.installResult());
+    ASSERT_FALSE(core.localPackage().empty());
+    ASSERT_TRUE(DeleteFileW(core.localPackage().c_str()));
+    msi::InstalledFixture legacy(test::kLegacyFirst);
+    ASSERT_EQ(0u, legacy.installResult());
+    std::vector<std::unique_ptr<msi::InstalledFixture>> unrelated;
+    for (const msi::Fixture* fixture : {&test::kMarrowPaint, &msi::kOrvaneViewer, &lowercase}) {
+        unrelated.emplace_back(new msi::InstalledFixture(*fixture));
+        ASSERT_EQ(0u, unrelated.back()->installResult()) << test::narrow(fixture->package);
+    }
+    test::OemInf outdated;
+    outdated.driverVer = "06/02/2013,7.2.3000.0";
+    test::ScopedInfFile driver(test::freeOemInfName(), outdated);
+    test::OemInf otherClass;
+    otherClass.className = "Net";
+    otherClass.classGuid = "{4d36e972-e325-11ce-bfc1-08002be10318}";
+    otherClass.driverVer = "06/02/2013,1.0.0.0";
+    test::ScopedInfFile network(test::freeOemInfName(), otherClass);
+    ASSERT_TRUE(driver.written() && network.written());
+
+    std::map<std::wstring, msi::RegistryExport> before;
+    for (const auto& fixture : unrelated)
+        before[fixture->fixture().productCode] = msi::productRegistration(fixture->fixture().productCode);
+
+    test::SetupRun run(L"cleanup81");
+    test::PnputilStandIn pnputil(run.dir + L"\\pnputil.txt");
+    const std::wstring name = L"TsSetup-cleanup81-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const std::wstring program = run.dir + L"\\" + name;
+    ASSERT_TRUE(CopyFileW(test::e2eBundle(L"demo").c_str(), program.c_str(), FALSE));
+    test::WineVersionOverride version(name, L"win81");
+    test::ProcessResult result = run.run(L"-silent -mupLogFile {log}", program, nullptr, 600000);
+    ASSERT_TRUE(result.started && !result.timedOut);
+    EXPECT_EQ(0u, result.exitCode) << run.log();
+
+    // Removed: the broken Core's registrations and its Add/Remove Programs entry, the
+    // legacy product, the outdated driver package.
+    EXPECT_EQ("", msi::exportText(msi::productRegistration(oldCore.productCode)));
+    EXPECT_FALSE(msi::isRegistered(test::kLegacyFirst.productCode));
+    EXPECT_EQ(std::vector<std::string>{test::narrow(systemFolderFile(L"pnputil.exe") + L" -f -d " + driver.path())},
+              pnputil.commandLines());
+    EXPECT_FALSE(test::fileExists(driver.path()));
+    EXPECT_TRUE(test::fileExists(network.path()));
+    // Installed: the new Core software and the product.
+    EXPECT_EQ(L"7.9.1488.0", machineString(DemoInstallation::kCore, L"Version")) << run.log();
+    EXPECT_EQ(L"2.1.40.0", machineString(DemoInstallation::kProduct, L"Version"));
+    // Untouched: every other product, key by key.
+    for (const auto& fixture : unrelated) {
+        EXPECT_TRUE(msi::isRegistered(fixture->fixture().productCode));
+        EXPECT_EQ("", msi::compareExports(before[fixture->fixture().productCode],
+                                          msi::productRegistration(fixture->fixture().productCode)))
+            << test::narrow(fixture->fixture().package);
+    }
+}
