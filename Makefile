@@ -1,13 +1,14 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
 # make matrix: the end-to-end suite on Windows 7 to 10 in both prefixes.
+# make bench: set up, build, print the benchmarks' figures (tools/bench.sh; minutes).
 BUILD ?= $(CURDIR)/build
 JOBS ?= $(shell nproc)
 # Where the bootstrap builds the dependency sources; CMake links from the same place.
 export TS_DEPS ?= /var/cache/tessaline-deps
 WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 
-.PHONY: all bootstrap bootstrap-tools build test matrix demo clean
+.PHONY: all bootstrap bootstrap-tools build test matrix demo bench clean
 
 all: build
 
@@ -33,6 +34,9 @@ matrix: build bootstrap
 
 demo: build bootstrap
 	@tools/demo.sh $(BUILD)
+
+bench: build bootstrap
+	@tools/bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

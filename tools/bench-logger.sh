@@ -3,7 +3,7 @@
 # written to its file, restarts included) and the cost of a line whose level is off.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
+build=$(cd "${1:-$here/build}" && pwd)
 lines=${2:-20000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

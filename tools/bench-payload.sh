@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # bench-payload.sh <folder>: a payload of about 200 MB for the benchmarks (already
-# compressed data, Windows executables, text), made afresh in <folder>.
+# compressed data, Windows executables, text), made afresh in <folder>, the same each
+# time on the same machine (fixed seeds; the executables are the installed Wine's).
 set -euo pipefail
 payload=$1
     rm -rf "$payload" && mkdir -p "$payload/media" "$payload/bin" "$payload/text"
-    # Already compressed: 70 MB of random data in files of 1 to 8 MB.
-    for i in $(seq 1 14); do head -c $(( (i % 8 + 1) * 1000000 )) /dev/urandom >"$payload/media/clip$i.jpg"; done
-    head -c $((70000000 - $(du -cb "$payload"/media/* | tail -1 | cut -f1))) /dev/urandom >"$payload/media/rest.zip"
+    # Already compressed: 70 MB of pseudo-random data (fixed seed) in files of 1 to 8 MB.
+    python3 - "$payload/media" <<'EOF'
+import random, sys
+random.seed(16)
+total = 0
+for i in range(1, 15):
+    size = (i % 8 + 1) * 1000000
+    open("%s/clip%d.jpg" % (sys.argv[1], i), "wb").write(random.randbytes(size))
+    total += size
+open("%s/rest.zip" % sys.argv[1], "wb").write(random.randbytes(70000000 - total))
+EOF
     # Executables: Wine's PE libraries, about 70 MB.
     total=0
     for f in /usr/lib/i386-linux-gnu/wine/i386-windows/*.dll; do

@@ -35,7 +35,7 @@ SUDO=
 
 packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-    wine wine32:i386 wine64 cmake make 7zip osslsigncode openssl wixl xvfb xdotool
+    wine wine32:i386 wine64 cmake make 7zip osslsigncode openssl wixl xvfb xdotool nsis time
     libboost-dev googletest libmbedtls-dev dpkg-dev g++ xauth x11-utils python3
     # For tools/snap-progress.sh: a Japanese font (Wine has none; Arabic renders with DejaVu
     # Sans, which Wine and Xvfb bring) and Wine's Marlett for the caption buttons.

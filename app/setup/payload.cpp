@@ -3,6 +3,7 @@
 #include "sys/libutils/win32/resource.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workerthread.h"
 #include "tk/libgui/resourcefunctions.h"
 
 extern "C" {
@@ -12,9 +13,15 @@ extern "C" {
 #include <7zFile.h>
 }
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -167,34 +174,85 @@ namespace {
 
 const size_t kInputBufferSize = 1 << 18;
 const ISzAlloc kAlloc = {SzAlloc, SzFree};
+const UInt32 kNoBlock = 0xFFFFFFFF;
 
-// The open archive: file, streams and database, released in the destructor.
-class Archive {
+// The allocator of a reader's block buffer. The decoder frees the buffer of one block just
+// before it asks for the next one; handing the same memory out again, when it is large
+// enough, spares faulting in fresh pages for every block, and the peak stays the same.
+struct BlockBuffer {
+    BlockBuffer() = default;
+    ~BlockBuffer() { SzFree(nullptr, spare); }
+    BlockBuffer(const BlockBuffer&) = delete;
+    BlockBuffer& operator=(const BlockBuffer&) = delete;
+
+    ISzAllocPtr allocator() const { return &vt; }
+
+    // The allocator is the first member: the decoder's allocator pointer is the buffer's.
+    static BlockBuffer& of(ISzAllocPtr allocator)
+    {
+        return *reinterpret_cast<BlockBuffer*>(const_cast<ISzAlloc*>(allocator));
+    }
+    static void* alloc(ISzAllocPtr allocator, size_t size)
+    {
+        BlockBuffer& self = of(allocator);
+        if (!self.spare || self.spareSize < size) {
+            SzFree(nullptr, self.spare);
+            self.spare = SzAlloc(nullptr, size);
+            self.spareSize = self.spare ? size : 0;
+        }
+        self.given = self.spare;
+        self.givenSize = self.spareSize;
+        self.spare = nullptr;
+        self.spareSize = 0;
+        return self.given;
+    }
+    static void free(ISzAllocPtr allocator, void* address)
+    {
+        BlockBuffer& self = of(allocator);
+        if (!address || address != self.given) {
+            SzFree(nullptr, address);
+            return;
+        }
+        SzFree(nullptr, self.spare);
+        self.spare = self.given;
+        self.spareSize = self.givenSize;
+        self.given = nullptr;
+    }
+
+    ISzAlloc vt = {&BlockBuffer::alloc, &BlockBuffer::free};
+    void* given = nullptr;
+    size_t givenSize = 0;
+    void* spare = nullptr;
+    size_t spareSize = 0;
+};
+static_assert(std::is_standard_layout<BlockBuffer>::value, "the allocator must be the first member");
+
+// One reader of the archive file: its own handle, look-to-read stream and block cache, so
+// that several threads can decode blocks of one database at the same time.
+class Reader {
 public:
-    Archive()
+    Reader()
     {
         File_Construct(&m_file.file);
-        SzArEx_Init(&m_db);
         m_look.buf = nullptr;
     }
-    ~Archive()
+    ~Reader()
     {
         if (m_output)
-            ISzAlloc_Free(&kAlloc, m_output);
-        SzArEx_Free(&m_db, &kAlloc);
+            ISzAlloc_Free(m_buffer.allocator(), m_output);
         if (m_look.buf)
             ISzAlloc_Free(&kAlloc, m_look.buf);
         File_Close(&m_file.file);
     }
-    Archive(const Archive&) = delete;
-    Archive& operator=(const Archive&) = delete;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     // The Windows error of the open, 0 on success.
     WRes openFile(const std::wstring& path) { return InFile_OpenW(&m_file.file, path.c_str()); }
     // The Windows error of the last failed read.
     WRes readError() const { return m_file.wres; }
 
-    SRes open()
+    SRes makeStreams()
     {
         FileInStream_CreateVTable(&m_file);
         m_file.wres = 0;
@@ -205,12 +263,51 @@ public:
         m_look.bufSize = kInputBufferSize;
         m_look.realStream = &m_file.vt;
         LookToRead2_INIT(&m_look);
-        CrcGenerateTable();
-        return SzArEx_Open(&m_db, &m_look.vt, &kAlloc, &kAlloc);
+        return SZ_OK;
+    }
+    ILookInStreamPtr stream() const { return &m_look.vt; }
+
+    // Unpacks entry i of a file in a block; the bytes stay valid until a file of another
+    // block is unpacked.
+    SRes extract(const CSzArEx& db, UInt32 i, const Byte*& data, size_t& size)
+    {
+        size_t offset = 0;
+        SRes result = SzArEx_Extract(&db, &m_look.vt, i, &m_blockIndex, &m_output, &m_outputSize, &offset, &size,
+                                     m_buffer.allocator(), &kAlloc);
+        data = m_output ? m_output + offset : nullptr;
+        return result;
     }
 
+private:
+    BlockBuffer m_buffer;
+    CFileInStream m_file;
+    CLookToRead2 m_look;
+    UInt32 m_blockIndex = kNoBlock;
+    Byte* m_output = nullptr;
+    size_t m_outputSize = 0;
+};
+
+// The archive database, read through the first reader.
+class Database {
+public:
+    Database() { SzArEx_Init(&m_db); }
+    ~Database() { SzArEx_Free(&m_db, &kAlloc); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    SRes open(Reader& reader)
+    {
+        SRes result = reader.makeStreams();
+        if (result != SZ_OK)
+            return result;
+        CrcGenerateTable();
+        return SzArEx_Open(&m_db, reader.stream(), &kAlloc, &kAlloc);
+    }
+
+    const CSzArEx& db() const { return m_db; }
     UInt32 count() const { return m_db.NumFiles; }
     bool isDirectory(UInt32 i) const { return SzArEx_IsDir(&m_db, i); }
+    UInt32 block(UInt32 i) const { return m_db.FileToFolder[i]; }
 
     std::wstring name(UInt32 i) const
     {
@@ -223,47 +320,171 @@ public:
         return text;
     }
 
-    // Unpacks entry i; the bytes stay valid until the next call.
-    SRes extract(UInt32 i, const Byte*& data, size_t& size)
+private:
+    CSzArEx m_db;
+};
+
+// Files [first, end) in archive order that share one solid block; files without data
+// belong to the run they stand in.
+struct Run {
+    UInt32 first;
+    UInt32 end;
+};
+
+std::vector<Run> splitIntoRuns(const Database& archive)
+{
+    std::vector<Run> runs;
+    UInt32 block = kNoBlock;
+    for (UInt32 i = 0; i < archive.count(); ++i) {
+        if (archive.isDirectory(i))
+            continue;
+        const UInt32 own = archive.block(i);
+        if (runs.empty() || (own != kNoBlock && block != kNoBlock && own != block))
+            runs.push_back(Run{i, i + 1});
+        runs.back().end = i + 1;
+        if (own != kNoBlock)
+            block = own;
+    }
+    return runs;
+}
+
+// Unpacks the runs on several readers at once. Each run is decoded as soon as a reader
+// is free, but written only after every earlier run: the files appear in archive order,
+// and a failure leaves exactly the files before it, whichever thread met it.
+class RunExtraction {
+public:
+    RunExtraction(const Database& archive, const std::vector<std::wstring>& names, const std::wstring& folder,
+                  ExtractDetail& out)
+        : m_archive(archive), m_names(names), m_folder(folder), m_runs(splitIntoRuns(archive)), m_out(out)
     {
-        size_t offset = 0;
-        SRes result = SzArEx_Extract(&m_db, &m_look.vt, i, &m_blockIndex, &m_output, &m_outputSize, &offset, &size,
-                                     &kAlloc, &kAlloc);
-        data = m_output ? m_output + offset : nullptr;
-        return result;
+    }
+
+    size_t runCount() const { return m_runs.size(); }
+    ExtractResult result() const { return m_result; }
+
+    // Takes runs until none is left or one failed.
+    void work(Reader& reader)
+    {
+        for (;;) {
+            size_t run;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_result != ExtractSuccess || m_next == m_runs.size())
+                    return;
+                run = m_next++;
+            }
+            Decoded decoded = decode(reader, m_runs[run]);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_turnChanged.wait(lock, [&] { return m_turn == run; });
+            if (m_result == ExtractSuccess) {
+                ExtractDetail where = m_out;
+                lock.unlock();
+                ExtractResult result = write(reader, decoded, where);
+                lock.lock();
+                if (result != ExtractSuccess) {
+                    m_result = result;
+                    m_out = where;
+                }
+            }
+            ++m_turn;
+            m_turnChanged.notify_all();
+        }
     }
 
 private:
-    CFileInStream m_file;
-    CLookToRead2 m_look;
-    CSzArEx m_db;
-    UInt32 m_blockIndex = 0xFFFFFFFF;
-    Byte* m_output = nullptr;
-    size_t m_outputSize = 0;
+    struct Piece {
+        UInt32 file;
+        const Byte* data;
+        size_t size;
+    };
+    // The files of a run unpacked up to the first decoder error, if any.
+    struct Decoded {
+        std::vector<Piece> pieces;
+        SRes result = SZ_OK;
+    };
+
+    Decoded decode(Reader& reader, const Run& run)
+    {
+        Decoded decoded;
+        try {
+            for (UInt32 i = run.first; i < run.end && decoded.result == SZ_OK; ++i) {
+                if (m_archive.isDirectory(i))
+                    continue;
+                Piece piece{i, nullptr, 0};
+                // A file without data would make the decoder drop its cached block.
+                if (m_archive.block(i) != kNoBlock)
+                    decoded.result = reader.extract(m_archive.db(), i, piece.data, piece.size);
+                if (decoded.result == SZ_OK)
+                    decoded.pieces.push_back(piece);
+            }
+        } catch (const std::bad_alloc&) {
+            decoded.result = SZ_ERROR_MEM;
+        }
+        return decoded;
+    }
+
+    // A failed read leaves its Windows error in the reader's stream; data faults have none.
+    ExtractResult write(const Reader& reader, const Decoded& decoded, ExtractDetail& where)
+    {
+        try {
+            for (const Piece& piece : decoded.pieces) {
+                const std::wstring path = entryPath(m_folder, m_names[piece.file]);
+                size_t slash = path.find_last_of(L'\\');
+                if (slash != std::wstring::npos)
+                    sys::win32::createDirectories(path.substr(0, slash));
+                if (DWORD error = sys::win32::writeFileContents(path, piece.data, piece.size)) {
+                    where.file = path;
+                    where.systemError = error;
+                    return ExtractFileError;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return ExtractOutOfMemory;
+        }
+        if (decoded.result == SZ_ERROR_READ)
+            where.systemError = reader.readError();
+        return mapDecoderResult(decoded.result);
+    }
+
+    const Database& m_archive;
+    const std::vector<std::wstring>& m_names;
+    const std::wstring& m_folder;
+    const std::vector<Run> m_runs;
+    ExtractDetail& m_out;
+
+    std::mutex m_mutex;
+    std::condition_variable m_turnChanged;
+    size_t m_next = 0;
+    size_t m_turn = 0;
+    ExtractResult m_result = ExtractSuccess;
 };
 
 } // namespace
 
 ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring& folder, ExtractDetail* failure)
 {
+    return extractArchive(archivePath, folder, failure, 0);
+}
+
+ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring& folder, ExtractDetail* failure,
+                             unsigned threads)
+{
     ExtractDetail ignored;
     ExtractDetail& out = failure ? *failure : ignored;
     out.file = archivePath;
     out.systemError = 0;
-    Archive archive;
-    if (WRes error = archive.openFile(archivePath)) {
+    Reader reader;
+    if (WRes error = reader.openFile(archivePath)) {
         out.systemError = error;
         return ExtractCannotOpen;
     }
-    // A failed read leaves its Windows error in the stream; data faults have none.
-    auto decoderFailure = [&](SRes result) {
+    Database archive;
+    SRes result = archive.open(reader);
+    if (result != SZ_OK) {
         if (result == SZ_ERROR_READ)
-            out.systemError = archive.readError();
+            out.systemError = reader.readError();
         return mapDecoderResult(result);
-    };
-    SRes result = archive.open();
-    if (result != SZ_OK)
-        return decoderFailure(result);
+    }
 
     std::vector<std::wstring> names(archive.count());
     for (UInt32 i = 0; i < archive.count(); ++i) {
@@ -276,25 +497,26 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
     for (UInt32 i = 0; i < archive.count(); ++i)
         if (archive.isDirectory(i))
             sys::win32::createDirectories(entryPath(folder, names[i])); // a failure shows when a file is made
-    for (UInt32 i = 0; i < archive.count(); ++i) {
-        if (archive.isDirectory(i))
-            continue;
-        const Byte* data = nullptr;
-        size_t size = 0;
-        result = archive.extract(i, data, size);
-        if (result != SZ_OK)
-            return decoderFailure(result);
-        const std::wstring path = entryPath(folder, names[i]);
-        size_t slash = path.find_last_of(L'\\');
-        if (slash != std::wstring::npos)
-            sys::win32::createDirectories(path.substr(0, slash));
-        if (DWORD error = sys::win32::writeFileContents(path, data, size)) {
-            out.file = path;
-            out.systemError = error;
-            return ExtractFileError;
-        }
+
+    RunExtraction extraction(archive, names, folder, out);
+    size_t wanted = std::min<size_t>(threads ? threads : sys::win32::processorCount(), extraction.runCount());
+    // Helpers that cannot get a reader or a thread are left out; this thread always works.
+    std::vector<std::unique_ptr<Reader>> helperReaders;
+    std::vector<std::unique_ptr<sys::win32::WorkerThread>> helpers;
+    while (helpers.size() + 1 < wanted) {
+        auto helperReader = std::make_unique<Reader>();
+        if (helperReader->openFile(archivePath) || helperReader->makeStreams() != SZ_OK)
+            break;
+        Reader& mine = *helperReader;
+        auto helper = std::make_unique<sys::win32::WorkerThread>([&extraction, &mine] { extraction.work(mine); });
+        if (!helper->started())
+            break;
+        helperReaders.push_back(std::move(helperReader));
+        helpers.push_back(std::move(helper));
     }
-    return ExtractSuccess;
+    extraction.work(reader);
+    helpers.clear();
+    return extraction.result();
 }
 
 // --- Core package ---------------------------------------------------------------

@@ -108,9 +108,14 @@ bool hasResource(HMODULE module, int id);
 bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* failure = nullptr);
 // Unpacks a 7z archive into `folder`. An archive with an entry name that would leave
 // the folder is refused (ExtractArchiveError) before anything is written. On failure
-// `failure` (when given) names the file and the Windows error.
+// `failure` (when given) names the file and the Windows error. Solid blocks are decoded
+// on one thread per processor (at most one per block); files are still written in
+// archive order, so a failure leaves exactly the files before the one that failed.
 ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder,
                              ExtractDetail* failure = nullptr);
+// The same with at most `threads` threads (0: one per processor).
+ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder, ExtractDetail* failure,
+                             unsigned threads);
 // Both VELA\TessalineCore.dat and VELA\TessalineCore64.dat exist under the folder.
 bool hasCorePackage(const std::wstring& folder);
 // The Core installer program for this system: resource "EXE" 6 (64-bit Windows) or 5,

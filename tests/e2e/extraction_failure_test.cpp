@@ -37,7 +37,7 @@ protected:
         if (!temp.empty())
             environment += L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0';
         environment += L'\0';
-        const std::set<std::wstring> before = namesIn(libraryFolder, L"TSS????.log");
+        const LogSizes before = libraryLogsIn(libraryFolder);
         ProcessResult result = m_run.run(options + L" -mupLogFile {log}", program, environment.c_str());
         FailedRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;

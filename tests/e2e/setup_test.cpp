@@ -100,7 +100,7 @@ protected:
         if (!m_closeWindows)
             environment += L"TS_DPINST_WINDOW=" + m_windowTitle + L'\0' + L"TS_RECORD_WINDOW=" + m_windowTitle + L'\0';
         const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
-        const std::set<std::wstring> logsBefore = namesIn(temp, L"TSS????.log");
+        const LogSizes logsBefore = libraryLogsIn(temp);
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + e2eBundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
                                           (environment + L'\0').c_str(), L"", m_closeWindows);

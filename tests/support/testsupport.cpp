@@ -143,20 +143,39 @@ std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* patter
     return names;
 }
 
-std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before)
+namespace {
+std::wstring withBackslash(const std::wstring& folder)
+{
+    return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+}
+} // namespace
+
+LogSizes libraryLogsIn(const std::wstring& folder)
+{
+    LogSizes sizes;
+    for (const std::wstring& name : namesIn(withBackslash(folder), L"TSS????.log"))
+        sizes[name] = readFile(withBackslash(folder) + name).size();
+    return sizes;
+}
+
+std::string newLibraryLogs(const std::wstring& folder, const LogSizes& before)
 {
     std::ostringstream out, errors;
     sys::logreader::LogReader reader(out, errors);
-    const std::wstring prefix = folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+    const std::wstring prefix = withBackslash(folder);
     for (const std::wstring& name : namesIn(prefix, L"TSS????.log")) {
-        if (before.count(name))
-            continue;
         const std::wstring path = prefix + name;
+        const std::string content = readFile(path);
+        const auto old = before.find(name);
+        const std::string::size_type from = old == before.end() ? 0 : old->second;
+        if (from >= content.size())
+            continue;
         reader.beginInput(narrow(name));
-        std::istringstream in(readFile(path));
+        std::istringstream in(content.substr(from));
         for (std::string line; std::getline(in, line);)
             reader.line(line);
-        DeleteFileW(path.c_str());
+        if (old == before.end())
+            DeleteFileW(path.c_str());
     }
     return out.str() + errors.str();
 }

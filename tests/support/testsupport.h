@@ -41,9 +41,14 @@ std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
 // The same for any folder (with or without its final backslash).
 std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
-// The deciphered lines of the library logs (TSS????.log) in `folder` that are not in
-// `before`, followed by the reader's complaints; the files are deleted.
-std::string newLibraryLogs(const std::wstring& folder, const std::set<std::wstring>& before);
+// The library logs in `folder` with their sizes, taken before a run.
+using LogSizes = std::map<std::wstring, std::string::size_type>;
+LogSizes libraryLogsIn(const std::wstring& folder);
+// The deciphered lines the run added to the library logs, then the reader's complaints:
+// new files whole, and the grown end of a file
+// that existed before (a random log name can meet a file left by an earlier run). New
+// files are deleted after reading.
+std::string newLibraryLogs(const std::wstring& folder, const LogSizes& before);
 
 // The current environment block with "NAME=value\0...\0" additions in front (they win).
 std::vector<wchar_t> environmentWith(const wchar_t* additions);

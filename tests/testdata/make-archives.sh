@@ -22,6 +22,24 @@ printf 'cjk' >"$tree/日本.txt"
 (cd "$tree" && 7zz a -t7z -m0=Copy -bso0 -bsp0 "$out/stored.7z" VELA/sub)
 (cd "$tree" && 7zz a -t7z -m0=BZip2 -bso0 -bsp0 "$out/bzip2.7z" VELA/sub)
 
+# Four solid blocks of two incompressible files each, for extraction on several threads;
+# a copy with a flipped byte in the second file of the third block.
+mkdir -p "$work/blocks"
+python3 - "$work/blocks" <<'PY'
+import random, sys
+random.seed(16)
+for n in range(1, 9):
+    open("%s/part%d.bin" % (sys.argv[1], n), "wb").write(random.randbytes(100000))
+PY
+(cd "$work/blocks" && 7zz a -t7z -m0=lzma2 -ms=2f -bso0 -bsp0 "$out/blocks.7z" .)
+python3 - "$out" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1] + "/blocks.7z", "rb").read())
+# Packed blocks follow the 32-byte start header; each is 200016 bytes (stored LZMA2 chunks).
+data[32 + 2 * 200016 + 150000] ^= 0xFF
+open(sys.argv[1] + "/blocks-crc.7z", "wb").write(data)
+PY
+
 # Only the 32-bit Core package.
 (cd "$tree" && 7zz a -t7z -bso0 -bsp0 "$out/core32only.7z" VELA/TessalineCore.dat)
 

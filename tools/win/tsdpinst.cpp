@@ -4,6 +4,8 @@
 // where the last field is "window" when a visible dialog titled TS_DPINST_WINDOW exists
 // (it waits up to 3 seconds for one to appear), else "-". It exits with TS_DPINST_EXIT_<name of its folder> when set, else
 // TS_DPINST_EXIT, else 0 (decimal or 0x-hexadecimal, the full 32 bits).
+#include "childtime.h"
+
 #include <windows.h>
 #include <cstdlib>
 #include <string>
@@ -57,5 +59,6 @@ int wmain(int, wchar_t**)
     std::wstring code = environment(L"TS_DPINST_EXIT_" + leaf);
     if (code.empty())
         code = environment(L"TS_DPINST_EXIT");
+    recordChildTime("tsdpinst");
     return static_cast<int>(wcstoul(code.c_str(), nullptr, 0));
 }

@@ -3,6 +3,7 @@
 //   msiexec /i "<package>" <its own arguments>
 // leaving out "/exelang <language>", which only Setup's installer programs know.
 // Exit code: msiexec's, or 1603 when the package cannot be written or run.
+#include "childtime.h"
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/win32nr.h"
 
@@ -73,5 +74,6 @@ int wmain(int, wchar_t**)
         exitCode = kInstallFailure;
     DeleteFileW(package.c_str());
     DeleteFileW(file.c_str());
+    recordChildTime("tsmsilauncher");
     return static_cast<int>(exitCode);
 }

@@ -2,7 +2,7 @@
 // which Wine does not pass on to Linux, and the run's wall time and peak memory
 // (GetProcessMemoryInfo, polled while it runs):
 //   exit code: <decimal> (0x<hex>)
-//   wall_ms=<n> peak_working_set=<bytes> peak_pagefile=<bytes>
+//   wall_ms=<n> peak_working_set=<bytes> peak_pagefile=<bytes> cpu_ms=<user + kernel>
 // Its own exit code is the child's.
 #include <windows.h>
 #include <psapi.h>
@@ -42,12 +42,18 @@ int wmain(int, wchar_t**)
     QueryPerformanceCounter(&end);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
+    FILETIME created, exited, kernel, user;
+    unsigned long long cpu = 0;
+    if (GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user))
+        for (const FILETIME* time : {&kernel, &user})
+            cpu += (static_cast<unsigned long long>(time->dwHighDateTime) << 32) | time->dwLowDateTime;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     wprintf(L"exit code: %lu (0x%08lX)\n", code, code);
-    wprintf(L"wall_ms=%.0f peak_working_set=%lu peak_pagefile=%lu\n",
+    wprintf(L"wall_ms=%.0f peak_working_set=%lu peak_pagefile=%lu cpu_ms=%llu\n",
             (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart,
-            static_cast<unsigned long>(peak.PeakWorkingSetSize), static_cast<unsigned long>(peak.PeakPagefileUsage));
+            static_cast<unsigned long>(peak.PeakWorkingSetSize), static_cast<unsigned long>(peak.PeakPagefileUsage),
+            cpu / 10000);
     fflush(stdout);
     return static_cast<int>(code);
 }

@@ -83,6 +83,59 @@ TEST_F(ExtractArchiveTest, FileThatCannotBeCreatedIsAFileError)
     EXPECT_EQ(ExtractFileError, extractArchive(archivePath(L"stored.7z"), m_folder));
 }
 
+TEST_F(ExtractArchiveTest, SolidBlocksDecodedOnSeveralThreadsGiveTheSameFiles)
+{
+    const std::wstring single = m_folder + L"\\single";
+    ASSERT_EQ(ExtractSuccess, extractArchive(archivePath(L"blocks.7z"), single, nullptr, 1));
+    for (unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads");
+        const std::wstring folder = m_folder + L"\\" + std::to_wstring(threads);
+        ASSERT_EQ(ExtractSuccess, extractArchive(archivePath(L"blocks.7z"), folder, nullptr, threads));
+        EXPECT_EQ(8u, entryCount(folder));
+        for (int n = 1; n <= 8; ++n) {
+            const std::wstring name = L"\\part" + std::to_wstring(n) + L".bin";
+            const std::string bytes = readFile(folder + name);
+            EXPECT_EQ(100000u, bytes.size()) << n;
+            EXPECT_TRUE(bytes == readFile(single + name)) << n;
+        }
+    }
+    EXPECT_NE(readFile(single + L"\\part1.bin"), readFile(single + L"\\part2.bin"));
+}
+
+TEST_F(ExtractArchiveTest, DamagedBlockLeavesExactlyTheFilesBeforeItWhateverTheThreads)
+{
+    for (unsigned threads : {1u, 2u, 4u}) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads");
+        const std::wstring folder = m_folder + L"\\" + std::to_wstring(threads);
+        ExtractDetail detail;
+        EXPECT_EQ(ExtractCrcError, extractArchive(archivePath(L"blocks-crc.7z"), folder, &detail, threads));
+        EXPECT_EQ(archivePath(L"blocks-crc.7z"), detail.file);
+        EXPECT_EQ(0u, detail.systemError);
+        // The damage is in part6, in the third of four blocks: the fourth block may have
+        // been decoded by then, but nothing after the damaged file is written.
+        for (int n = 1; n <= 8; ++n)
+            EXPECT_EQ(n < 6, fileExists(folder + L"\\part" + std::to_wstring(n) + L".bin")) << n;
+    }
+}
+
+TEST_F(ExtractArchiveTest, FileErrorInALaterBlockStopsThereWithItsPath)
+{
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads");
+        const std::wstring folder = m_folder + L"\\" + std::to_wstring(threads);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        CreateDirectoryW((folder + L"\\part4.bin").c_str(), nullptr);
+        ExtractDetail detail;
+        EXPECT_EQ(ExtractFileError, extractArchive(archivePath(L"blocks.7z"), folder, &detail, threads));
+        EXPECT_EQ(folder + L"\\part4.bin", detail.file);
+        EXPECT_NE(0u, detail.systemError);
+        for (int n : {1, 2, 3})
+            EXPECT_TRUE(fileExists(folder + L"\\part" + std::to_wstring(n) + L".bin")) << n;
+        for (int n : {5, 6, 7, 8})
+            EXPECT_FALSE(fileExists(folder + L"\\part" + std::to_wstring(n) + L".bin")) << n;
+    }
+}
+
 TEST_F(ExtractArchiveTest, RefusesEntryNamesThatLeaveTheFolderBeforeWritingAnything)
 {
     const std::wstring inner = m_folder + L"\\inner";
