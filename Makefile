@@ -1,5 +1,6 @@
 # make demo: set up, build the demo product's signed Setup.exe, run it under Wine.
 # make test: set up, build, run every test.
+# make matrix: the end-to-end suite on Windows 7 to 10 in both prefixes.
 # make bench: set up, build, print the benchmarks' figures (tools/bench.sh; minutes).
 # make fuzz: run each host fuzz target for FUZZ_SECONDS, then the extraction's mutation test
 #            on TS_MUTATION_CASES damaged archives.
@@ -11,7 +12,7 @@ WINE_PREFIXES = $(BUILD)/wine/win32 $(BUILD)/wine/win64
 FUZZ_SECONDS ?= 180
 TS_MUTATION_CASES ?= 10000
 
-.PHONY: all bootstrap bootstrap-tools build test demo bench fuzz clean
+.PHONY: all bootstrap bootstrap-tools build test matrix demo bench fuzz clean
 
 all: build
 
@@ -30,6 +31,10 @@ bootstrap-tools:
 
 test: build bootstrap
 	@tools/run-tests.sh $(BUILD) $(JOBS)
+
+# The end-to-end suite on each Windows version in both prefixes, and a table of the results.
+matrix: build bootstrap
+	@tools/matrix.sh $(BUILD) $(JOBS)
 
 demo: build bootstrap
 	@tools/demo.sh $(BUILD)

@@ -38,6 +38,9 @@ packages=(
     wine wine32:i386 wine64 cmake make 7zip osslsigncode openssl wixl xvfb xdotool nsis time
     libboost-dev googletest libmbedtls-dev dpkg-dev g++ xauth x11-utils python3
     clang libclang-rt-14-dev
+    # For tools/snap-progress.sh: a Japanese font (Wine has none; Arabic renders with DejaVu
+    # Sans, which Wine and Xvfb bring) and Wine's Marlett for the caption buttons.
+    fonts-ipafont-gothic fonts-wine
 )
 
 # --- apt: i386 multiarch, deb-src, packages --------------------------------

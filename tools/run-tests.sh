@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# run-tests.sh <build-dir> [jobs]: runs CTest with one persistent wineserver per
-# prefix (a Wine process then starts in milliseconds) and an X server for GUI tests.
+# run-tests.sh <build-dir> [jobs] [ctest arguments...]: runs CTest with one persistent
+# wineserver per prefix (a Wine process then starts in milliseconds) and an X server for
+# GUI tests. Without CTest arguments it runs every test but the full Windows matrix
+# (tools/matrix.sh runs that).
 set -u
 build=$1 jobs=${2:-2}
+shift $(( $# < 2 ? $# : 2 ))
+[ $# -gt 0 ] || set -- -LE '^matrix$'
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tools/i386-emulation.sh"
 # The tests learn whether 32-bit code runs under qemu-user: some faults arrive differently.
@@ -49,4 +53,4 @@ fi
 # the emulator.
 timeout=600
 [ "$TS_EMULATED" = 1 ] && timeout=1800
-(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout "$timeout")
+(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout "$timeout" "$@")

@@ -1,5 +1,6 @@
-// Setup under each Windows version that Wine can present: Vista is refused with 1633
-// and message 36, later versions get past the operating-system check.
+// Setup under each Windows version: Vista and 10.1 are refused with 1633 and message 36,
+// Windows 7 to 10 get past the operating-system check. Each version is presented through
+// the registry's version values, as that Windows keeps them.
 #include "support/setuprun.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,13 @@ struct Outcome {
     std::string log;
 };
 
-// Runs a copy of the signed Setup.exe, which Wine presents the given version to.
-Outcome runSetupAs(const wchar_t* wineVersion)
+// Runs the signed Setup.exe on the given Windows (a name of PresentedWindows).
+Outcome runSetupAs(const wchar_t* windows)
 {
     test::SetupRun run(L"osversion");
-    std::wstring name = L"TsSetup-" + std::wstring(wineVersion) + L".exe";
-    std::wstring program = run.dir + L"\\" + name;
-    CopyFileW(test::setupExe().c_str(), program.c_str(), FALSE);
-    test::WineVersionOverride version(name, wineVersion);
-    test::ProcessResult result = run.run(L"-silent -mupLogFile {log}", program);
-    EXPECT_TRUE(result.started && !result.timedOut) << wineVersion;
+    test::PresentedWindows version(windows);
+    test::ProcessResult result = run.run(L"-silent -mupLogFile {log}");
+    EXPECT_TRUE(result.started && !result.timedOut) << windows;
     return Outcome{result.exitCode, run.log()};
 }
 
@@ -46,9 +44,16 @@ TEST(OsVersionE2eTest, VistaIsRefused)
     EXPECT_NE(std::string::npos, run.log.find("Update version: 7.9.1488.0")) << run.log;
 }
 
+TEST(OsVersionE2eTest, Windows101IsRefused)
+{
+    Outcome run = runSetupAs(L"win10.1");
+    EXPECT_EQ(exitUnsupportedOs, run.exitCode);
+    EXPECT_NE(std::string::npos, run.log.find(unsupportedText())) << run.log;
+}
+
 TEST(OsVersionE2eTest, LaterVersionsPassTheCheck)
 {
-    for (const wchar_t* version : {L"win7", L"win8", L"win81", L"win10"}) {
+    for (const wchar_t* version : {L"win7", L"win8", L"win81", L"win10-10586", L"win10-19045"}) {
         Outcome run = runSetupAs(version);
         EXPECT_NE(exitUnsupportedOs, run.exitCode) << version;
         EXPECT_NE(std::string::npos, run.log.find("Update version: 7.9.1488.0")) << run.log;

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 
 namespace ts { namespace test {
 
@@ -54,6 +55,95 @@ WineVersionOverride::WineVersionOverride(const std::wstring& exeName, const std:
 WineVersionOverride::~WineVersionOverride()
 {
     RegDeleteKeyW(HKEY_CURRENT_USER, m_key.c_str());
+}
+
+namespace {
+const wchar_t* const kCurrentVersion = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const wchar_t* const kVersionValues[] = {L"CurrentVersion", L"CurrentBuild", L"CurrentBuildNumber", L"CSDVersion",
+                                         L"CurrentMajorVersionNumber", L"CurrentMinorVersionNumber"};
+
+void setString(HKEY key, const wchar_t* name, const std::wstring& value);
+
+// The registry's version values of a Windows (no numbers before 10).
+struct WindowsValues {
+    const wchar_t* name;
+    const wchar_t* version;
+    const wchar_t* build;
+    const wchar_t* servicePack;
+    DWORD major; // 0: absent
+    DWORD minor;
+};
+const WindowsValues kWindows[] = {
+    {L"vista", L"6.0", L"6002", L"Service Pack 2", 0, 0},
+    {L"win7", L"6.1", L"7601", L"Service Pack 1", 0, 0},
+    {L"win8", L"6.2", L"9200", nullptr, 0, 0},
+    {L"win81", L"6.3", L"9600", nullptr, 0, 0},
+    {L"win10-10586", L"6.3", L"10586", nullptr, 10, 0},
+    {L"win10-19045", L"6.3", L"19045", nullptr, 10, 0},
+    {L"win10.1", L"6.3", L"22631", nullptr, 10, 1},
+};
+
+const WindowsValues& windowsValues(const std::wstring& name)
+{
+    for (const WindowsValues& values : kWindows)
+        if (name == values.name)
+            return values;
+    throw std::invalid_argument("unknown Windows name");
+}
+} // namespace
+
+KeptVersionValues::KeptVersionValues()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    m_key = key;
+    for (const wchar_t* name : kVersionValues) {
+        Value value{name, false, 0, {}};
+        DWORD size = 0;
+        if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+            value.data.resize(size);
+            value.present =
+                RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) == ERROR_SUCCESS;
+        }
+        m_values.push_back(value);
+    }
+}
+
+KeptVersionValues::~KeptVersionValues()
+{
+    if (!m_key)
+        return;
+    HKEY key = static_cast<HKEY>(m_key);
+    for (const Value& value : m_values) {
+        if (value.present)
+            RegSetValueExW(key, value.name, 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+        else
+            RegDeleteValueW(key, value.name);
+    }
+    RegCloseKey(key);
+}
+
+PresentedWindows::PresentedWindows(const std::wstring& windows)
+{
+    const WindowsValues& values = windowsValues(windows);
+    HKEY key = static_cast<HKEY>(m_kept.key());
+    if (!key)
+        return;
+    setString(key, L"CurrentVersion", values.version);
+    setString(key, L"CurrentBuild", values.build);
+    setString(key, L"CurrentBuildNumber", values.build);
+    if (values.servicePack)
+        setString(key, L"CSDVersion", values.servicePack);
+    else
+        RegDeleteValueW(key, L"CSDVersion");
+    if (values.major) {
+        RegSetValueExW(key, L"CurrentMajorVersionNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values.major), 4);
+        RegSetValueExW(key, L"CurrentMinorVersionNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values.minor), 4);
+    } else {
+        RegDeleteValueW(key, L"CurrentMajorVersionNumber");
+        RegDeleteValueW(key, L"CurrentMinorVersionNumber");
+    }
 }
 
 namespace {

@@ -40,6 +40,41 @@ private:
     std::wstring m_key;
 };
 
+// The version values of HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion (the
+// numbers, the build, the service pack) as they are now; the object puts each back, or
+// removes it again when it was absent, when it goes.
+class KeptVersionValues {
+public:
+    KeptVersionValues();
+    ~KeptVersionValues();
+    KeptVersionValues(const KeptVersionValues&) = delete;
+    KeptVersionValues& operator=(const KeptVersionValues&) = delete;
+    // The key, open for querying and setting values (null when it could not be opened).
+    void* key() const { return m_key; }
+
+private:
+    struct Value {
+        const wchar_t* name;
+        bool present;
+        unsigned long type;
+        std::vector<unsigned char> data;
+    };
+    void* m_key = nullptr;
+    std::vector<Value> m_values;
+};
+
+// Presents the prefix as a Windows version for the life of the object: the registry's
+// version values, from which Wine takes the version it reports when none is configured
+// for it, and which Setup reads from Windows 10 on. Names: "vista", "win7", "win8",
+// "win81", "win10-10586", "win10-19045", "win10.1" (a Windows 10 whose registry says 10.1).
+class PresentedWindows {
+public:
+    explicit PresentedWindows(const std::wstring& windows);
+
+private:
+    KeptVersionValues m_kept;
+};
+
 // A copy of tsrecorder, made in `folder`, registered in the prefix (HKEY_CLASSES_ROOT) as
 // the handler of the URL scheme for the life of the object. Each address it is asked to
 // open becomes a command-line record in the TS_RECORD_FILE of the process that opened it.

@@ -2,6 +2,8 @@
 
 #include "sys/libutils/logreader.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <cstdlib>
 #include <fstream>
@@ -217,6 +219,49 @@ BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
 }
 } // namespace
 
+namespace {
+
+std::map<uint32_t, std::string> g_setupExitCodes;
+
+// The program of a command line: its first token, quoted or not.
+std::wstring programOf(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine[0] == L'"')
+        return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+bool isSetupProgram(const std::wstring& path)
+{
+    HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!image)
+        return false;
+    bool setup = false;
+    if (HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), RT_VERSION)) {
+        const wchar_t* data = static_cast<const wchar_t*>(LockResource(LoadResource(image, found)));
+        const std::wstring text(data, SizeofResource(image, found) / sizeof(wchar_t));
+        // FileDescription's value; only Setup's version resource carries this text.
+        setup = text.find(std::wstring(L"\0Tessaline Setup", 16) + L'\0') != std::wstring::npos;
+    }
+    FreeLibrary(image);
+    return setup;
+}
+
+void noteExitCode(const std::wstring& commandLine, uint32_t code)
+{
+    if (g_setupExitCodes.count(code) || !isSetupProgram(programOf(commandLine)))
+        return;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    g_setupExitCodes[code] = test ? std::string(test->test_suite_name()) + "." + test->name() : "(outside a test)";
+}
+
+} // namespace
+
+const std::map<uint32_t, std::string>& observedSetupExitCodes()
+{
+    return g_setupExitCodes;
+}
+
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, const wchar_t* environmentAdditions,
                          const std::wstring& stdoutPath, bool closeWindows)
 {
@@ -261,6 +306,8 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     result.exitCode = code;
+    if (!result.timedOut)
+        noteExitCode(commandLine, code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return result;

@@ -75,4 +75,9 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 1
                          const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"",
                          bool closeWindows = false);
 
+// The exit codes of Setup programs (programs whose version resource describes them as
+// "Tessaline Setup": Setup.exe, its copies and the bundles) that runProcess has seen in
+// this test program, each with the first test that saw it.
+const std::map<uint32_t, std::string>& observedSetupExitCodes();
+
 }} // namespace ts::test

@@ -1,6 +1,6 @@
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/keyhandle.h"
-#include "support/testsupport.h"
+#include "support/setuprun.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,60 +12,30 @@ using win32::OsVersion;
 
 namespace {
 
-const wchar_t* const currentVersion = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-
 // Rewrites the Windows version values of the test prefix for one test and puts the
 // original data (or absence) back afterwards.
 class RegistryVersionTest : public ::testing::Test {
 protected:
-    struct Saved {
-        const wchar_t* name;
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
+    void SetUp() override { ASSERT_NE(nullptr, m_kept.key()); }
 
-    void SetUp() override
-    {
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, currentVersion, 0,
-                                               KEY_QUERY_VALUE | KEY_SET_VALUE, m_key.receive()));
-        for (Saved& saved : m_saved) {
-            DWORD size = 0;
-            if (RegQueryValueExW(m_key.get(), saved.name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS)
-                continue;
-            saved.data.resize(size);
-            saved.present = RegQueryValueExW(m_key.get(), saved.name, nullptr, &saved.type, saved.data.data(),
-                                             &size) == ERROR_SUCCESS;
-        }
-    }
-    void TearDown() override
-    {
-        for (const Saved& saved : m_saved) {
-            if (saved.present)
-                RegSetValueExW(m_key.get(), saved.name, 0, saved.type, saved.data.data(),
-                               static_cast<DWORD>(saved.data.size()));
-            else
-                RegDeleteValueW(m_key.get(), saved.name);
-        }
-    }
     void setVersion(DWORD major, DWORD minor, const wchar_t* build)
     {
-        RegSetValueExW(m_key.get(), L"CurrentMajorVersionNumber", 0, REG_DWORD, reinterpret_cast<BYTE*>(&major), 4);
-        RegSetValueExW(m_key.get(), L"CurrentMinorVersionNumber", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minor), 4);
+        RegSetValueExW(m_key, L"CurrentMajorVersionNumber", 0, REG_DWORD, reinterpret_cast<BYTE*>(&major), 4);
+        RegSetValueExW(m_key, L"CurrentMinorVersionNumber", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minor), 4);
         if (build)
-            RegSetValueExW(m_key.get(), L"CurrentBuildNumber", 0, REG_SZ, reinterpret_cast<const BYTE*>(build),
+            RegSetValueExW(m_key, L"CurrentBuildNumber", 0, REG_SZ, reinterpret_cast<const BYTE*>(build),
                            static_cast<DWORD>((wcslen(build) + 1) * sizeof(wchar_t)));
         else
-            RegDeleteValueW(m_key.get(), L"CurrentBuildNumber");
+            RegDeleteValueW(m_key, L"CurrentBuildNumber");
     }
     void removeVersionNumbers()
     {
-        RegDeleteValueW(m_key.get(), L"CurrentMajorVersionNumber");
-        RegDeleteValueW(m_key.get(), L"CurrentMinorVersionNumber");
+        RegDeleteValueW(m_key, L"CurrentMajorVersionNumber");
+        RegDeleteValueW(m_key, L"CurrentMinorVersionNumber");
     }
 
-    win32::KeyHandle m_key;
-    Saved m_saved[3] = {{L"CurrentMajorVersionNumber"}, {L"CurrentMinorVersionNumber"}, {L"CurrentBuildNumber"}};
+    test::KeptVersionValues m_kept;
+    const HKEY m_key = static_cast<HKEY>(m_kept.key());
 };
 
 // A copy of the probe program carrying Setup.exe's manifest, so that it gets the
