@@ -24,16 +24,16 @@ report() { echo "$*" >"$result"; echo "matrix: $windows, $prefix_name: $*"; }
 # (from Windows 10 on), what Setup's classification answers (OsVersion value, and 1
 # when supported).
 case $windows in
-    vista)       spec="6.0 6002 2 - - 5 0" ;;
-    win7)        spec="6.1 7601 1 - - 7 1" ;;
-    win8)        spec="6.2 9200 - - - 10 1" ;;
-    win81)       spec="6.3 9600 - - - 11 1" ;;
-    win10-10586) spec="6.3 10586 - 10 0 12 1" ;;
-    win10-19045) spec="6.3 19045 - 10 0 13 1" ;;
-    win10.1)     spec="6.3 22631 - 10 1 14 0" ;;
+    vista)       profile="6.0 6002 2 - - 5 0" ;;
+    win7)        profile="6.1 7601 1 - - 7 1" ;;
+    win8)        profile="6.2 9200 - - - 10 1" ;;
+    win81)       profile="6.3 9600 - - - 11 1" ;;
+    win10-10586) profile="6.3 10586 - 10 0 12 1" ;;
+    win10-19045) profile="6.3 19045 - 10 0 13 1" ;;
+    win10.1)     profile="6.3 22631 - 10 1 14 0" ;;
     *) echo "matrix-cell: unknown Windows $windows" >&2; exit 2 ;;
 esac
-read -r version winbuild sp major minor expected supported <<<"$spec"
+read -r version winbuild sp major minor expected supported <<<"$profile"
 
 nt='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion'
 config='HKEY_CURRENT_USER\Software\Wine'
