@@ -1,5 +1,6 @@
 #include "support/msifixtures.h"
 
+#include "support/registrytree.h"
 #include "support/testsupport.h"
 
 #include <windows.h>
@@ -60,19 +61,6 @@ HKEY openKey(const std::wstring& path, REGSAM access)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, access | view, &key) != ERROR_SUCCESS)
         return nullptr;
     return key;
-}
-
-std::vector<std::wstring> subkeyNames(HKEY key)
-{
-    std::vector<std::wstring> names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, length);
-    }
-    return names;
 }
 
 // Value name -> "type:hex bytes".

@@ -24,15 +24,7 @@ void readKey(HKEY key, const std::wstring& relative, RegistryTree& tree)
         data.bytes.resize(size);
         values[std::wstring(name, nameLength)] = std::move(data);
     }
-    std::vector<std::wstring> children;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        children.emplace_back(name, nameLength);
-    }
-    for (const std::wstring& child : children) {
+    for (const std::wstring& child : subkeyNames(key)) {
         HKEY sub = nullptr;
         if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS)
             continue;
@@ -47,6 +39,19 @@ std::string describe(const std::wstring& key, const std::wstring& value)
 }
 
 } // namespace
+
+std::vector<std::wstring> subkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
 
 RegistryTree readRegistryTree(HKEY root, const std::wstring& path, REGSAM view)
 {

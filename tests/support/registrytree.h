@@ -23,6 +23,8 @@ struct RegistryTree {
     std::map<std::wstring, std::map<std::wstring, RegistryData>> keys;
 };
 
+// The names of a key's direct subkeys, in enumeration order.
+std::vector<std::wstring> subkeyNames(HKEY key);
 // `view` is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 RegistryTree readRegistryTree(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Makes the key exactly the tree again: deletes it, then writes the tree (nothing when
