@@ -3,6 +3,7 @@
 
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/library.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <lmcons.h>
 #include <userenv.h>
@@ -128,11 +129,8 @@ bool runProcess(const std::wstring& commandLine, DWORD& exitCode, const std::wst
 
 std::wstring systemProgramPath(const wchar_t* fileName)
 {
-    wchar_t folder[MAX_PATH] = L"";
-    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return fileName;
-    return std::wstring(folder, length) + L"\\" + fileName;
+    const std::wstring folder = getSystemDirectory(false);
+    return folder.empty() ? fileName : folder + L"\\" + fileName;
 }
 
 }}} // namespace ts::sys::win32

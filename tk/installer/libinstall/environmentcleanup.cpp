@@ -7,12 +7,15 @@
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/registrydatastore.h"
 #include "sys/libutils/win32/thread.h"
+#include "sys/libutils/win32/win32nr.h"
 #include "tk/installer/libinstall/installerapi.h"
 #include "tk/installer/libinstall/productdata.h"
 #include "tk/libcleaner/debuglog.h"
 #include "tk/libcleaner/systemio.h"
 #include "tk/libcleaner/tssetupapi.h"
 #include "tk/libcleaner/windowsinstaller.h"
+
+#include <algorithm>
 
 namespace ts { namespace tk { namespace install {
 
@@ -172,10 +175,9 @@ std::wstring findOldDriverInf()
 
 void deleteDriverPackage(const std::wstring& infPath, ICleanupSystem& system)
 {
-    const std::wstring pnputil = sys::win32::systemProgramPath(L"pnputil.exe");
-    const std::wstring folder = pnputil.substr(0, pnputil.size() - std::wstring(L"\\pnputil.exe").size());
+    const std::wstring folder = sys::win32::getSystemDirectory(false);
     DWORD exitCode = 0;
-    system.runProcess(driverPackageDeleteCommandLine(folder, infPath), pnputil, exitCode);
+    system.runProcess(driverPackageDeleteCommandLine(folder, infPath), folder + L"\\pnputil.exe", exitCode);
 }
 
 void uninstallProduct(const std::wstring& productCode, ICleanupSystem& system)
@@ -229,10 +231,7 @@ void RegistryMock::saveValue(const std::wstring& keyPath, const std::wstring& na
 void RegistryMock::restore()
 {
     auto created = [this](const std::wstring& path) {
-        for (const std::wstring& key : m_createdKeys)
-            if (key == path)
-                return true;
-        return false;
+        return std::find(m_createdKeys.begin(), m_createdKeys.end(), path) != m_createdKeys.end();
     };
     // Values of keys that existed before: their old data back, or gone again.
     for (auto saved = m_savedValues.rbegin(); saved != m_savedValues.rend(); ++saved) {
