@@ -21,8 +21,8 @@ CNF
 openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 3650 \
     -subj "/O=Tessaline Test/CN=Tessaline Test Root" -extensions root -config <(cat /etc/ssl/openssl.cnf ext.cnf) 2>/dev/null
 openssl x509 -in root.pem -outform DER -out root.der
-leaf() { # file-stem common-name
-    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/O=Tessaline/CN=$2" 2>/dev/null
+leaf() { # file-stem common-name [organization]
+    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/O=${3:-Tessaline}/CN=$2" 2>/dev/null
     openssl x509 -req -in "$1.csr" -CA root.pem -CAkey root.key -CAcreateserial -days 3650 \
         -extfile ext.cnf -extensions leaf -out "$1.pem" 2>/dev/null
     cat "$1.pem" root.pem > "$1.chain.pem"
@@ -32,4 +32,6 @@ leaf test "TESSALINE (TEST CERTIFICATE)"
 leaf trailing "TESSALINE "
 leaf lower "Tessaline"
 leaf other "Somebody Else"
+# The driver installer program is signed by Microsoft, not by the maker.
+leaf microsoft "Microsoft Windows" "Microsoft Corporation"
 touch .done
