@@ -2,7 +2,8 @@
 // broken registration of the old Core software (its cached package gone), a product of a
 // legacy upgrade code and an outdated driver package of the product's device class. The
 // run removes exactly those, installs the new Core software and leaves every other
-// product's registration as it was, key by key.
+// product's registration as it was, key by key, and a user's own per-user package of a
+// legacy upgrade code installed.
 #include "support/cleanupfixtures.h"
 #include "support/inffixtures.h"
 #include "support/msifixtures.h"
@@ -58,6 +59,33 @@ private:
     test::SavedRegistryKey m_saved32{HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY};
 };
 
+// A user's own package of a listed upgrade code, installed without elevation.
+class PerUserInstallation {
+public:
+    explicit PerUserInstallation(const msi::Fixture& fixture)
+        : m_fixture(fixture), m_result(msi::install(fixture.package, L"ALLUSERS=\"\""))
+    {
+    }
+    ~PerUserInstallation() { msi::uninstall(m_fixture.productCode); }
+    PerUserInstallation(const PerUserInstallation&) = delete;
+    PerUserInstallation& operator=(const PerUserInstallation&) = delete;
+    uint32_t result() const { return m_result; }
+    bool registered() const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Microsoft\\Installer\\Products\\" +
+                                              msi::packedGuid(m_fixture.productCode)).c_str(),
+                          0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+private:
+    const msi::Fixture& m_fixture;
+    uint32_t m_result;
+};
+
 std::wstring systemFolderFile(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH] = L"";
@@ -80,6 +108,9 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     ASSERT_TRUE(DeleteFileW(core.localPackage().c_str()));
     msi::InstalledFixture legacy(test::kLegacyFirst);
     ASSERT_EQ(0u, legacy.installResult());
+    PerUserInstallation own(test::kLegacyLater);
+    ASSERT_EQ(0u, own.result());
+    ASSERT_TRUE(own.registered() && !msi::isRegistered(test::kLegacyLater.productCode));
     std::vector<std::unique_ptr<msi::InstalledFixture>> unrelated;
     for (const msi::Fixture* fixture : {&test::kMarrowPaint, &msi::kOrvaneViewer, &lowercase}) {
         unrelated.emplace_back(new msi::InstalledFixture(*fixture));
@@ -113,6 +144,7 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     // legacy product, the outdated driver package.
     EXPECT_EQ("", msi::exportText(msi::productRegistration(oldCore.productCode)));
     EXPECT_FALSE(msi::isRegistered(test::kLegacyFirst.productCode));
+    EXPECT_TRUE(own.registered()) << "a per-user package is left to its user";
     EXPECT_EQ(std::vector<std::string>{test::narrow(systemFolderFile(L"pnputil.exe") + L" -f -d " + driver.path())},
               pnputil.commandLines());
     EXPECT_FALSE(test::fileExists(driver.path()));

@@ -341,8 +341,7 @@ TEST(FileOutput, LinksUnderTheNameOrOnThePathAreNeverWrittenThrough)
     EXPECT_EQ(1u, decodeFile(ts::test::readFile(dir + L"\\H_1.log")).size());
 
     ASSERT_TRUE(CreateDirectoryW((dir + L"\\target").c_str(), nullptr));
-    ASSERT_TRUE(CreateSymbolicLinkW((dir + L"\\linked").c_str(), (dir + L"\\target").c_str(),
-                                    SYMBOLIC_LINK_FLAG_DIRECTORY));
+    ASSERT_TRUE(ts::test::plantFolderLink(dir + L"\\linked", dir + L"\\target"));
     {
         FileOutput output(narrow(dir) + "\\linked\\L.log", FileOutput::New, 0, 1, 0);
         output.write(0, 4, "x.cpp", 1, "Mod", "L", "", "nowhere");
