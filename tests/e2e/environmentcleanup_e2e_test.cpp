@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <memory>
 
@@ -63,10 +64,20 @@ private:
 class PerUserInstallation {
 public:
     explicit PerUserInstallation(const msi::Fixture& fixture)
-        : m_fixture(fixture), m_result(msi::install(fixture.package, L"ALLUSERS=\"\""))
+        : m_fixture(fixture), m_userDataExisted(userData(KEY_READ) != nullptr),
+          m_result(msi::install(fixture.package, L"ALLUSERS=\"\""))
     {
     }
-    ~PerUserInstallation() { msi::uninstall(m_fixture.productCode); }
+    ~PerUserInstallation()
+    {
+        msi::uninstall(m_fixture.productCode);
+        // Wine leaves the user's empty Installer\UserData key, which other tests would scan.
+        if (HKEY key = m_userDataExisted ? nullptr : userData(KEY_ALL_ACCESS)) {
+            RegDeleteTreeW(key, nullptr);
+            RegCloseKey(key);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, userDataPath().c_str(), KEY_WOW64_64KEY, 0);
+        }
+    }
     PerUserInstallation(const PerUserInstallation&) = delete;
     PerUserInstallation& operator=(const PerUserInstallation&) = delete;
     uint32_t result() const { return m_result; }
@@ -82,7 +93,33 @@ public:
     }
 
 private:
+    static std::wstring userDataPath()
+    {
+        HANDLE token = nullptr;
+        BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        wchar_t* sid = nullptr;
+        std::wstring path = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+            GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+            path += sid;
+        LocalFree(sid);
+        if (token)
+            CloseHandle(token);
+        return path;
+    }
+    static HKEY userData(REGSAM access)
+    {
+        HKEY key = nullptr;
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, userDataPath().c_str(), 0, access | KEY_WOW64_64KEY, &key) ==
+                       ERROR_SUCCESS
+                   ? key
+                   : nullptr;
+    }
+
     const msi::Fixture& m_fixture;
+    bool m_userDataExisted;
     uint32_t m_result;
 };
 

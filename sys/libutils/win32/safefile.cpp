@@ -17,22 +17,6 @@ std::wstring fullPath(const std::wstring& path)
     return length && length < buffer.size() ? std::wstring(buffer.data(), length) : std::wstring();
 }
 
-// Where the folders of a full path begin: after "C:\" or "\\server\share\".
-size_t firstFolder(const std::wstring& path)
-{
-    if (path.compare(0, 2, L"\\\\") != 0)
-        return path.size() >= 3 && path[1] == L':' ? 3 : std::wstring::npos;
-    size_t share = path.find(L'\\', 2);
-    size_t end = share == std::wstring::npos ? share : path.find(L'\\', share + 1);
-    return end == std::wstring::npos ? end : end + 1;
-}
-
-bool isLink(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 std::wstring withoutPrefix(std::wstring path)
 {
     if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
@@ -85,28 +69,8 @@ FileHandle refuse(DWORD error)
 
 } // namespace
 
-bool pathHasLinkedFolder(const std::wstring& path)
-{
-    std::wstring full = fullPath(path);
-    size_t next = firstFolder(full);
-    while (next != std::wstring::npos && next < full.size()) {
-        size_t end = full.find(L'\\', next);
-        if (end == std::wstring::npos)
-            break; // the last component is the file itself
-        std::wstring folder = full.substr(0, end);
-        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-            return false;
-        if (isLink(folder))
-            return true;
-        next = end + 1;
-    }
-    return false;
-}
-
 FileHandle createNewFile(const std::wstring& path, DWORD access, DWORD share)
 {
-    if (pathHasLinkedFolder(path))
-        return refuse(kLinkRefused);
     FileHandle file(CreateFileW(path.c_str(), access | DELETE, share, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
@@ -116,7 +80,7 @@ FileHandle createNewFile(const std::wstring& path, DWORD access, DWORD share)
         return refuse(error);
     }
     if (!isAt(file.get(), path)) {
-        // Made through a link swapped in after the check: take it away again, by handle.
+        // Made through a linked folder: take it away again, by handle.
         FILE_DISPOSITION_INFO disposition = {TRUE};
         SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
         return refuse(kLinkRefused);
@@ -158,17 +122,37 @@ FileHandle openFirstFree(const std::function<std::wstring(int)>& candidate,
     return refuse(ERROR_FILE_EXISTS);
 }
 
+namespace {
+
+// The existing file `path`, opened for deleting or renaming when it is no link and is
+// where the path says.
+FileHandle openPlainFile(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!file || !GetFileInformationByHandle(file.get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !isAt(file.get(), path))
+        return FileHandle();
+    return file;
+}
+
+} // namespace
+
 bool deletePlainFile(const std::wstring& path)
 {
-    if (pathHasLinkedFolder(path) || isLink(path))
-        return false;
-    return DeleteFileW(path.c_str()) != FALSE;
+    FileHandle file = openPlainFile(path);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return file && SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 bool renamePlainFile(const std::wstring& from, const std::wstring& to)
 {
-    if (pathHasLinkedFolder(from) || pathHasLinkedFolder(to) || isLink(from))
+    if (!openPlainFile(from))
         return false;
+    // The new name is beside the old one, in the folder just checked.
     return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
 }
 

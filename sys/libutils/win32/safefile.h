@@ -1,7 +1,8 @@
 // Files that a privileged process makes in folders others can write (the user's
 // temporary folder above all): created, never followed. A name that exists is never
-// opened as new, and a path through a link or other reparse point is refused, so a link
-// planted under a coming name cannot send a write, rename or delete elsewhere.
+// opened as new, and a file that Windows finds elsewhere than its path says (through a
+// link or junction) is refused, so a link planted under a coming name or on its way cannot
+// send a write, rename or delete elsewhere.
 #pragma once
 #include "sys/libutils/win32/handle.h"
 
@@ -16,13 +17,9 @@ const int kMaxNameTries = 100;
 // The last error for a refused link (ERROR_REPARSE_POINT_ENCOUNTERED).
 const DWORD kLinkRefused = 4395;
 
-// Some folder of `path` (below its drive or share root) is a link or another reparse
-// point. Folders that do not exist end the walk.
-bool pathHasLinkedFolder(const std::wstring& path);
-
 // Creates the file `path`, which must not exist yet: CREATE_NEW without following a link
-// at the name, refused when a folder of the path is a link or when Windows places the
-// new file anywhere but at `path` (the file is then removed again). Invalid on failure,
+// at the name, refused when Windows places the new file anywhere but at `path` (a linked
+// folder on the way; the file is then removed again by its handle). Invalid on failure,
 // with ERROR_FILE_EXISTS for a taken name and kLinkRefused for a link as the last
 // error.
 FileHandle createNewFile(const std::wstring& path, DWORD access, DWORD share);
@@ -36,8 +33,9 @@ FileHandle openFileToAppend(const std::wstring& path, DWORD share);
 FileHandle openFirstFree(const std::function<std::wstring(int)>& candidate,
                          const std::function<FileHandle(const std::wstring&)>& open, std::wstring& chosen);
 
-// DeleteFileW / MoveFileExW (never replacing) when neither the file nor a folder of
-// either path is a link. False otherwise, or when Windows fails.
+// Deletes (by handle) or renames (MoveFileExW, never replacing, to a name in the same
+// folder) a file that is no link and is where its path says. False otherwise, or when
+// Windows fails.
 bool deletePlainFile(const std::wstring& path);
 bool renamePlainFile(const std::wstring& from, const std::wstring& to);
 
