@@ -4,6 +4,7 @@
 
 #include "support/cleanerlog.h"
 #include "support/cleanupfixtures.h"
+#include "support/inffixtures.h"
 #include "support/msifixtures.h"
 #include "support/testsupport.h"
 #include "tk/installer/libinstall/productdata.h"
@@ -196,4 +197,38 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
     EXPECT_EQ("", msi::compareExports(unrelatedBefore, registration(kUnrelated)));
     EXPECT_EQ("", msi::compareExports(tessalineBefore, productSettings(L"HKLM\\Software\\Tessaline")))
         << "the mocked registration is gone again";
+}
+
+// Its own suite, after the one above has uninstalled the listed products: a run of the
+// broken-Core branch would uninstall them. Each package alone, as only the first OEM INF
+// of the class is looked at; the outdated UTF-16 one shows that such a file is read.
+TEST(EnvironmentCleanupDriverPackageTest, Windows81KeepsNewerPackagesAndCoreOfShortVersions)
+{
+    test::SavedRegistryKey saved32(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY);
+    test::SavedRegistryKey saved64(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_64KEY);
+    clearTessaline();
+    msi::InstalledFixture core(msi::kCore751);
+    ASSERT_EQ(0u, core.installResult());
+    const msi::RegistryExport coreBefore = registration(msi::kCore751);
+    test::OemInf outdated, newer, threePart;
+    outdated.driverVer = "06/02/2013,7.2.3000.0";
+    newer.driverVer = "01/15/2015,10.0.9908.0";
+    threePart.driverVer = "04/02/2015,10.0.10053";
+    const struct {
+        std::string text;
+        bool removed;
+    } cases[] = {{test::utf16WithMark(test::oemInfText(outdated)), true},
+                 {test::utf16WithMark(test::oemInfText(newer)), false},
+                 {test::oemInfText(threePart), false}};
+    for (const auto& c : cases) {
+        test::ScopedInfFile driver(test::freeOemInfName(), c.text);
+        ASSERT_TRUE(driver.written());
+        const test::TempFolder folder(L"packages");
+        test::PnputilStandIn pnputil(folder.path + L"\\pnputil.txt");
+        test::CleanupRun run = test::runCleanup(L"win81");
+        EXPECT_TRUE(run.finished && run.exitCode == 0) << run.exitCode;
+        EXPECT_EQ(c.removed ? 1u : 0u, pnputil.commandLines().size()) << joined(run.lines);
+        EXPECT_NE(c.removed, test::fileExists(driver.path()));
+    }
+    EXPECT_EQ("", msi::compareExports(coreBefore, registration(msi::kCore751)));
 }

@@ -326,6 +326,8 @@ protected:
         test::writeFile(m_folder + L"VELA\\tessaline.sys", "sys");
         test::writeFile(m_folder + L"VELA\\DPInst.xml", "xml");
         test::writeFile(m_folder + L"VELA\\sub\\nested.txt", "nested");
+        CreateDirectoryW((m_folder + L"VELA\\sub\\deep").c_str(), nullptr);
+        test::writeFile(m_folder + L"VELA\\sub\\deep\\DPInst.xml", "deep");
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         m_previous = current;
@@ -340,7 +342,7 @@ protected:
     std::wstring m_folder, m_previous;
 };
 
-TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
+TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersWithAllSubfolders)
 {
     extractDrivers(m_folder, L"out");
     const std::vector<std::wstring> names = driverFolderNames();
@@ -354,8 +356,9 @@ TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
         EXPECT_EQ("inf", readFile(destination + L"\\TessalineUsb.inf"));
         EXPECT_EQ("sys", readFile(destination + L"\\tessaline.sys"));
         EXPECT_FALSE(fileExists(destination + L"\\DPInst.xml"));
-        EXPECT_FALSE(fileExists(destination + L"\\sub"));
-        EXPECT_EQ(2u, entryCount(destination));
+        EXPECT_EQ("nested", readFile(destination + L"\\sub\\nested.txt"));
+        EXPECT_EQ("deep", readFile(destination + L"\\sub\\deep\\DPInst.xml")); // only the top one is left out
+        EXPECT_EQ(3u, entryCount(destination));
     }
     // A second extraction overwrites what is there.
     test::writeFile(m_root + L"\\out\\W2K8R2-x86\\tessaline.sys", "old");
@@ -393,6 +396,15 @@ TEST_F(ExtractDriversTest, FileThatCannotBeCopiedStopsTheExtraction)
     // The destinations before it are filled, the ones after it untouched.
     EXPECT_EQ("sys", readFile(m_root + L"\\out\\Windows7-x86\\tessaline.sys"));
     EXPECT_FALSE(fileExists(m_root + L"\\out\\Windows8-x86"));
+}
+
+TEST_F(ExtractDriversTest, SubfolderThatCannotBeMadeStopsTheExtraction)
+{
+    CreateDirectoryW((m_root + L"\\out").c_str(), nullptr);
+    CreateDirectoryW((m_root + L"\\out\\Windows7-x86").c_str(), nullptr);
+    test::writeFile(m_root + L"\\out\\Windows7-x86\\sub", "a file where the subfolder should be");
+    EXPECT_EQ(tk::gui::resource::toNarrow(m_root) + "\\out\\Windows7-x86\\subis not directory.",
+              extractionError(m_folder, m_root + L"\\out"));
 }
 
 TEST_F(ExtractDriversTest, DestinationThatIsAFileStopsTheExtraction)
