@@ -135,30 +135,9 @@ Windows10VersionValues::~Windows10VersionValues()
     RegCloseKey(key);
 }
 
-namespace {
-
-// While it lives, this thread's file calls reach the native system folder by its own
-// name (nothing changes outside WOW64).
-class NativeSystemFolder {
-public:
-    NativeSystemFolder() : m_disabled(Wow64DisableWow64FsRedirection(&m_previous)) {}
-    ~NativeSystemFolder()
-    {
-        if (m_disabled)
-            Wow64RevertWow64FsRedirection(m_previous);
-    }
-
-private:
-    PVOID m_previous = nullptr;
-    BOOL m_disabled;
-};
-
-} // namespace
-
 PnputilStandIn::PnputilStandIn(const std::wstring& recordPath)
-    : m_path(systemFile(L"pnputil.exe")), m_saved(m_path + L".ts-saved"), m_record(recordPath)
+    : m_path(startPath()), m_saved(m_path + L".ts-saved"), m_record(recordPath)
 {
-    NativeSystemFolder native;
     if (fileExists(m_path))
         MoveFileExW(m_path.c_str(), m_saved.c_str(), MOVEFILE_REPLACE_EXISTING);
     CopyFileW((buildDir() + L"\\bin\\tspnputil.exe").c_str(), m_path.c_str(), FALSE);
@@ -168,7 +147,6 @@ PnputilStandIn::PnputilStandIn(const std::wstring& recordPath)
 
 PnputilStandIn::~PnputilStandIn()
 {
-    NativeSystemFolder native;
     SetEnvironmentVariableW(L"TS_PNPUTIL_RECORD", nullptr);
     DeleteFileW(m_path.c_str());
     if (fileExists(m_saved))

@@ -122,27 +122,22 @@ TEST(OsInfoTest, Wow64AnswerMatchesTheProcessAndStays)
 TEST(OsInfoTest, NativeMachineOtherThanX86OrX64IsRefusedWithMessage36)
 {
     struct PresentedMachine : win32::INativeMachine {
+        USHORT machine;
         explicit PresentedMachine(USHORT presented) : machine(presented) {}
         USHORT nativeMachine() const override { return machine; }
-        USHORT machine;
     };
-    EXPECT_EQ(win32::isWow64() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386,
-              win32::WindowsNativeMachine().nativeMachine());
+    const USHORT real = win32::WindowsNativeMachine().nativeMachine();
+    EXPECT_EQ(win32::isWow64() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386, real);
     const test::TempFolder folder(L"oscheck");
-    const std::wstring path = folder.path + L"\\run.log";
-    for (USHORT machine : {IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386,
-                           IMAGE_FILE_MACHINE_UNKNOWN}) {
-        const bool refused = machine == IMAGE_FILE_MACHINE_ARM64;
-        {
-            ts::sys::SetupRunLog log;
-            log.open(test::narrow(path));
-            EXPECT_EQ(refused ? 1633 : 0,
-                      ts::app::setupInstall::checkOperatingSystem(PresentedMachine(machine), log, true));
-        }
-        EXPECT_EQ(refused, test::readFile(path).find("ERROR  \tTessaline Graphics cannot be installed on this "
-                                                     "operating system.") != std::string::npos)
-            << machine;
-        DeleteFileW(path.c_str());
+    for (USHORT machine : {USHORT(IMAGE_FILE_MACHINE_ARM64), real, USHORT(IMAGE_FILE_MACHINE_UNKNOWN)}) {
+        const std::wstring path = folder.path + L"\\" + std::to_wstring(machine) + L".log";
+        ts::sys::SetupRunLog log;
+        log.open(test::narrow(path));
+        const int exitCode = ts::app::setupInstall::checkOperatingSystem(PresentedMachine(machine), log, true);
+        log.close();
+        EXPECT_EQ(machine == IMAGE_FILE_MACHINE_ARM64 ? 1633 : 0, exitCode) << machine;
+        EXPECT_EQ(exitCode != 0, test::readFile(path).find("ERROR  \tTessaline Graphics cannot be installed on "
+                                                           "this operating system.") != std::string::npos);
     }
 }
 

@@ -41,22 +41,3 @@ TEST(Version, TextForm)
     EXPECT_EQ(L"65535.65535.65535.65535", toString(Version(~0ull)));
     EXPECT_EQ("7.4.50415.0", toNarrowString(Version(7, 4, 50415, 0)));
 }
-
-TEST(Version, ShortFormsFillTheMissingPartsWithZero)
-{
-    const struct {
-        const wchar_t* text;
-        bool parsed;
-        Version version;
-    } cases[] = {
-        {L"7.5.1", true, Version(7, 5, 1, 0)},          {L"10.0.10053", true, Version(10, 0, 10053, 0)},
-        {L"7", true, Version(7, 0, 0, 0)},              {L"7, 5", true, Version(7, 5, 0, 0)},
-        {L"7.9.1488.0 beta", true, Version(7, 9, 1488, 0)}, {L"7.5.70000", false, Version(1, 2, 3, 4)},
-        {L"", false, Version(1, 2, 3, 4)},              {L"v7.5", false, Version(1, 2, 3, 4)},
-    };
-    for (const auto& c : cases) {
-        Version v(1, 2, 3, 4);
-        EXPECT_EQ(c.parsed, ts::sys::parseShortVersion(c.text, v)) << c.text;
-        EXPECT_EQ(c.version, v) << c.text;
-    }
-}

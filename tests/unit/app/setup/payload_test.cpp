@@ -398,15 +398,6 @@ TEST_F(ExtractDriversTest, FileThatCannotBeCopiedStopsTheExtraction)
     EXPECT_FALSE(fileExists(m_root + L"\\out\\Windows8-x86"));
 }
 
-TEST_F(ExtractDriversTest, SubfolderThatCannotBeMadeStopsTheExtraction)
-{
-    CreateDirectoryW((m_root + L"\\out").c_str(), nullptr);
-    CreateDirectoryW((m_root + L"\\out\\Windows7-x86").c_str(), nullptr);
-    test::writeFile(m_root + L"\\out\\Windows7-x86\\sub", "a file where the subfolder should be");
-    EXPECT_EQ(tk::gui::resource::toNarrow(m_root) + "\\out\\Windows7-x86\\subis not directory.",
-              extractionError(m_folder, m_root + L"\\out"));
-}
-
 TEST_F(ExtractDriversTest, DestinationThatIsAFileStopsTheExtraction)
 {
     CreateDirectoryW((m_root + L"\\out").c_str(), nullptr);
