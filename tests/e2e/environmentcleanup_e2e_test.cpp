@@ -99,11 +99,11 @@ private:
         BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
         DWORD size = 0;
         wchar_t* sid = nullptr;
-        std::wstring path = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
+        std::wstring path; // empty unless the user's own key is named: never the whole UserData
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
             GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
             ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
-            path += sid;
+            path = std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\") + sid;
         LocalFree(sid);
         if (token)
             CloseHandle(token);
@@ -112,8 +112,9 @@ private:
     static HKEY userData(REGSAM access)
     {
         HKEY key = nullptr;
-        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, userDataPath().c_str(), 0, access | KEY_WOW64_64KEY, &key) ==
-                       ERROR_SUCCESS
+        const std::wstring path = userDataPath();
+        return !path.empty() && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | KEY_WOW64_64KEY, &key) ==
+                                    ERROR_SUCCESS
                    ? key
                    : nullptr;
     }
@@ -177,6 +178,7 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     EXPECT_TRUE(own.registered()) << "a per-user package is left to its user";
     // Reached through the native system folder, where alone 64-bit Windows keeps it.
     EXPECT_EQ(std::vector<std::string>{test::narrow(test::PnputilStandIn::startPath() + L" -f -d " + driver.path())},
+              pnputil.commandLines());
     EXPECT_FALSE(test::fileExists(driver.path()));
     EXPECT_TRUE(test::fileExists(network.path()));
     // Installed: the new Core software and the product.
