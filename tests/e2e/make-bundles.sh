@@ -5,6 +5,7 @@
 # the stub tsdpinst; each driver folder has a signed catalog. "demo" is the demo
 # product's bundle. "recorder" opens its post-install page on the scheme tessaline-e2e;
 # "pageno" has product string 6 "yes", which is not "Yes", and so opens none.
+# "extradriver" has a driver folder besides VELA.
 # "nocatalog" and "badcatalog" carry a VELA folder without a catalog and with one whose
 # signature was damaged.
 set -euo pipefail
@@ -104,6 +105,14 @@ bundle "$out/badcatalog" "$out/badcatalog.exe" --allow-problems >/dev/null 2>&1
 
 # A signed catalog whose list of hashes was changed after signing (the system tests).
 "$tools/make-catalog.py" --damage-list "$out/recorder/payload/VELA/sub/tessaline.cat" "$out/listchanged.cat"
+
+# A second driver folder, which the driver pass (not only staging) runs the stub in.
+product "$out/extradriver" "$recorder"
+mkdir -p "$out/extradriver/payload/EXTRA"
+printf '; extra\r\n' >"$out/extradriver/payload/EXTRA/extra.inf"
+catalog "$out/extradriver/payload/EXTRA" "$out/extradriver/payload/EXTRA/extra.cat"
+printf 'DRIVER "Extra Device" x64 * "EXTRA"\nDRIVER "Extra Device" x86 * "EXTRA"\n' >>"$out/extradriver/layout.txt"
+bundle "$out/extradriver" "$out/extradriver.exe" >/dev/null
 
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"
