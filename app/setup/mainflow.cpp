@@ -227,9 +227,9 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     if (nothingToDo(settings)) {
         std::wstring text = formatMessage(loadString(IDS_UP_TO_DATE, L"%1 software is already up to date", language),
                                           shortName);
+        log.write(LogLevel::Info, toNarrow(text));
         showMessage(quiet, text, formatMessage(loadString(IDS_CAPTION, L"Install %1 software", language), shortName),
                     MB_ICONINFORMATION);
-        log.write(LogLevel::Info, toNarrow(text));
         return ExitUpToDate;
     }
 

@@ -162,14 +162,3 @@ TEST(InstallSequence, EverySlotCanAskForRestart)
         EXPECT_EQ(c.restart, restart);
     }
 }
-
-TEST(InstallSequence, ProgramRunLines)
-{
-    Installer::ProgramRun core{L"C:\\T\\Core.exe", true, 3010, Installer::RebootRequired, L"C:\\T\\TSC0001.LOG"};
-    EXPECT_EQ("Core installer: C:\\T\\Core.exe exited with 3010 (restart required), log C:\\T\\TSC0001.LOG",
-              programRunLine("Core installer", core));
-    Installer::ProgramRun driver{L"D\\DpInst.exe", true, 0x40000000, Installer::RebootRequired, L""};
-    EXPECT_EQ("Driver pass: D\\DpInst.exe exited with 0x40000000 (restart required)", programRunLine("Driver pass", driver));
-    Installer::ProgramRun missing{L"P.exe", false, 2, Installer::Failed, L"L.LOG"};
-    EXPECT_EQ("Product installer: P.exe could not be started: system error 2", programRunLine("Product installer", missing));
-}
