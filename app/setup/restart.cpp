@@ -45,18 +45,23 @@ RestartService::RestartService(std::wstring productName, uint16_t language)
 {
 }
 
-bool RestartService::askToRestart()
+const unsigned kRestartQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND;
+
+RestartQuestion restartQuestion(const std::wstring& productName, uint16_t language)
 {
     using namespace tk::gui::resource;
     static const wchar_t* const fallback =
         L"Windows must restart to finish installing %1. Restart now? Programs with unsaved work will ask you to save "
         L"it first. Choose No to restart later.";
-    std::wstring question = loadString(IDS_RESTART_QUESTION, fallback, m_language);
-    const std::wstring text = formatMessage(question.empty() ? fallback : question, m_productName);
-    const std::wstring caption =
-        formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", m_language), m_productName);
-    return MessageBoxW(nullptr, text.c_str(), caption.c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    const std::wstring question = loadString(IDS_RESTART_QUESTION, fallback, language);
+    return {formatMessage(question.empty() ? fallback : question, productName),
+            formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", language), productName)};
+}
+
+bool RestartService::askToRestart()
+{
+    const RestartQuestion question = restartQuestion(m_productName, m_language);
+    return MessageBoxW(nullptr, question.text.c_str(), question.caption.c_str(), kRestartQuestionStyle) == IDYES;
 }
 
 bool RestartService::restart(bool forceApplicationsClosed)

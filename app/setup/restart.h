@@ -17,6 +17,15 @@ public:
     virtual bool restart(bool forceApplicationsClosed) = 0;
 };
 
+// The restart question in `language` ("%1" = the product name), and its box style: Yes
+// and No, No the default.
+struct RestartQuestion {
+    std::wstring text;
+    std::wstring caption;
+};
+RestartQuestion restartQuestion(const std::wstring& productName, uint16_t language);
+extern const unsigned kRestartQuestionStyle;
+
 // The question is a message box in the user's language (`language`, "%1" = the product
 // name); the restart SeShutdownPrivilege, then InitiateSystemShutdownExA without message
 // or time-out.
