@@ -216,40 +216,103 @@ SignerName pkcs7SignerName(const std::vector<uint8_t>& der)
     return unreadable();
 }
 
-SignerName peSignerName(const fs::path& file)
+namespace {
+
+// The PKCS#7 of a PE file's certificate table, in `der`; Unsigned without one.
+SignerName::Status pePkcs7(const fs::path& file, std::vector<uint8_t>& der)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        return unreadable();
+        return SignerName::Unreadable;
     std::vector<uint8_t> dos = readRange(in, 0, 64);
     if (dos.size() != 64 || dos[0] != 'M' || dos[1] != 'Z')
-        return unreadable();
+        return SignerName::Unreadable;
     uint32_t pe = le32(dos, 0x3C);
     std::vector<uint8_t> headers = readRange(in, pe, 24 + 112 + 16 * 8);
     if (headers.empty() || le32(headers, 0) != 0x00004550)
-        return unreadable();
+        return SignerName::Unreadable;
     // The data directories follow the PE32 or PE32+ optional header's fixed part.
     uint16_t magic = le16(headers, 24);
     size_t count = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
     if (count == 0)
-        return unreadable();
+        return SignerName::Unreadable;
     size_t directories = count + 4;
     if (le32(headers, count) <= 4)
-        return SignerName{SignerName::Unsigned, {}};
+        return SignerName::Unsigned;
     // The security directory holds a file offset, not an address.
     uint32_t offset = le32(headers, directories + 4 * 8), size = le32(headers, directories + 4 * 8 + 4);
     if (offset == 0 || size == 0)
-        return SignerName{SignerName::Unsigned, {}};
+        return SignerName::Unsigned;
     if (size < 8 || size > 64 * 1024 * 1024)
-        return unreadable();
+        return SignerName::Unreadable;
     std::vector<uint8_t> table = readRange(in, offset, size);
     if (table.empty())
-        return unreadable();
+        return SignerName::Unreadable;
     // WIN_CERTIFICATE: length, revision, type 2 (PKCS#7 SignedData), the signature.
     uint32_t length = le32(table, 0);
     if (length < 8 || length > size || le16(table, 6) != 2)
-        return unreadable();
-    return pkcs7SignerName(std::vector<uint8_t>(table.begin() + 8, table.begin() + length));
+        return SignerName::Unreadable;
+    der.assign(table.begin() + 8, table.begin() + length);
+    return SignerName::Signed;
+}
+
+// Every SpcIndirectDataContent below `outer`: a sequence of its type and a value (a SET
+// in a catalog member's attributes, [0] as a signature's content) whose digest info
+// ends it.
+void collectDigests(const Element& outer, std::vector<std::vector<uint8_t>>& out, int depth)
+{
+    static const uint8_t indirectOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+    Element type, value, content, digestInfo, digest;
+    if (outer.tag == 0x30 && child(outer, 0, type) && type.end - type.begin == sizeof indirectOid &&
+        std::memcmp(type.begin, indirectOid, sizeof indirectOid) == 0) {
+        if (child(outer, 1, value) && child(value, 0, content) && child(content, 1, digestInfo) &&
+            child(digestInfo, 1, digest) && digest.tag == 0x04)
+            out.emplace_back(digest.content, digest.end);
+        return;
+    }
+    Element item;
+    if (depth < 16 && (outer.tag & 0x20))
+        for (const uint8_t* at = outer.content; next(at, outer.end, item);)
+            collectDigests(item, out, depth + 1);
+}
+
+std::vector<std::vector<uint8_t>> indirectDigests(const std::vector<uint8_t>& der)
+{
+    std::vector<std::vector<uint8_t>> out;
+    const uint8_t* at = der.data();
+    Element all;
+    if (next(at, der.data() + der.size(), all))
+        collectDigests(all, out, 0);
+    return out;
+}
+
+std::vector<uint8_t> readAll(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+SignerName peSignerName(const fs::path& file)
+{
+    std::vector<uint8_t> der;
+    SignerName::Status status = pePkcs7(file, der);
+    return status == SignerName::Signed ? pkcs7SignerName(der) : SignerName{status, {}};
+}
+
+std::vector<uint8_t> peSignedDigest(const fs::path& file)
+{
+    std::vector<uint8_t> der;
+    std::vector<std::vector<uint8_t>> digests;
+    if (pePkcs7(file, der) == SignerName::Signed)
+        digests = indirectDigests(der);
+    return digests.size() == 1 ? digests[0] : std::vector<uint8_t>();
+}
+
+std::vector<std::vector<uint8_t>> catalogDigests(const fs::path& file)
+{
+    return indirectDigests(readAll(file));
 }
 
 SignerName catalogSignerName(const fs::path& file)
@@ -257,7 +320,7 @@ SignerName catalogSignerName(const fs::path& file)
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return unreadable();
-    std::vector<uint8_t> der(std::istreambuf_iterator<char>(in), {});
+    std::vector<uint8_t> der = readAll(file);
     SignerName out = pkcs7SignerName(der);
     // A catalog that is not a SignedData at all was never signed.
     if (out.status == SignerName::Unreadable && (der.size() < 2 || der[0] != 0x30))
@@ -268,6 +331,11 @@ SignerName catalogSignerName(const fs::path& file)
 bool isMakerName(const std::string& name)
 {
     return name == "TESSALINE" || name == "TESSALINE (TEST CERTIFICATE)";
+}
+
+bool isMicrosoftName(const std::string& name)
+{
+    return name == "Microsoft Windows" || name == "Microsoft Corporation";
 }
 
 }} // namespace ts::bundle

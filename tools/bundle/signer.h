@@ -23,10 +23,19 @@ SignerName peSignerName(const std::filesystem::path& file);
 // A catalog file: the whole file is the PKCS#7.
 SignerName catalogSignerName(const std::filesystem::path& file);
 
+// The file digest that a PE file's signature signs (its SpcIndirectDataContent); empty
+// when it has none or more than one.
+std::vector<uint8_t> peSignedDigest(const std::filesystem::path& file);
+// The digests of a catalog's members, as they are listed (SHA-1 or SHA-256, of the whole
+// file or of a PE image).
+std::vector<std::vector<uint8_t>> catalogDigests(const std::filesystem::path& file);
+
 // Appends the code point `cp` as UTF-8.
 void appendUtf8(std::string& out, uint32_t cp);
 
 // "TESSALINE" or "TESSALINE (TEST CERTIFICATE)", compared exactly.
 bool isMakerName(const std::string& name);
+// The names of Microsoft's own code-signing certificates, which sign DpInst.exe.
+bool isMicrosoftName(const std::string& name);
 
 }} // namespace ts::bundle
