@@ -159,7 +159,7 @@ void packPayload(const fs::path& payload, const fs::path& archive)
     // No times and no attributes, so that the same payload gives the same archive
     // (7-Zip orders the files by name itself).
     runTool({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
-             "-bd", "-bso0", progress ? "-bsp1" : "-bsp0", archive.u8string(), "."},
+             progress ? "-bsp1" : "-bd", "-bso0", progress ? "-bse2" : "-bsp0", archive.u8string(), "."},
             payload, progress, ": is 7-Zip installed? TS_7Z names its program");
 }
 
