@@ -88,19 +88,10 @@ protected:
         for (const Fixture* fixture : all())
             for (auto& key : registration(*fixture))
                 data[key.first] = key.second;
-        for (auto& key : productSettings(L"HKLM\\Software\\Tessaline"))
+        for (auto& key : msi::exportTree(L"HKLM\\Software\\Tessaline"))
             data[key.first] = key.second;
-        for (auto& key : productSettings(L"HKLM(32-bit view)\\Software\\Tessaline"))
+        for (auto& key : msi::exportTree(L"HKLM(32-bit view)\\Software\\Tessaline"))
             data[key.first] = key.second;
-        return data;
-    }
-    // The product's settings without TessalineManager, which the unit tests write while
-    // these tests run in the same prefix; the cleanup has no business there either.
-    static msi::RegistryExport productSettings(const std::wstring& path)
-    {
-        msi::RegistryExport data = msi::exportTree(path);
-        for (auto key = data.begin(); key != data.end();)
-            key = key->first.find(L"\\TessalineManager") != std::wstring::npos ? data.erase(key) : std::next(key);
         return data;
     }
 
@@ -169,7 +160,7 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
 {
     setCoreValue(L"Version", L"7.3.1000.0");
     setCoreValue(L"GUID", kUnknownProduct);
-    const auto tessalineBefore = productSettings(L"HKLM\\Software\\Tessaline");
+    const auto tessalineBefore = msi::exportTree(L"HKLM\\Software\\Tessaline");
     const auto lowercaseBefore = registration(lowercaseNamed());
     const auto unrelatedBefore = registration(kUnrelated);
 
@@ -194,6 +185,6 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
     EXPECT_FALSE(msi::isRegistered(graphicsNamed().productCode));
     EXPECT_EQ("", msi::compareExports(lowercaseBefore, registration(lowercaseNamed())));
     EXPECT_EQ("", msi::compareExports(unrelatedBefore, registration(kUnrelated)));
-    EXPECT_EQ("", msi::compareExports(tessalineBefore, productSettings(L"HKLM\\Software\\Tessaline")))
+    EXPECT_EQ("", msi::compareExports(tessalineBefore, msi::exportTree(L"HKLM\\Software\\Tessaline")))
         << "the mocked registration is gone again";
 }
