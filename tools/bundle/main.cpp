@@ -108,17 +108,6 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes)
         throw BundleError(path.u8string() + ": cannot be written");
 }
 
-// Removes a file on every way out unless released.
-struct TemporaryFile {
-    fs::path path;
-    ~TemporaryFile()
-    {
-        std::error_code ignored;
-        if (!path.empty())
-            fs::remove(path, ignored);
-    }
-};
-
 fs::path defaultStub(const char* argv0)
 {
     std::error_code error;

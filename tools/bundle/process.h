@@ -19,6 +19,18 @@ int runShell(const std::string& command);
 // `path` as one word for that shell.
 std::string shellQuoted(const std::filesystem::path& path);
 
+// A file the bundler writes for a moment: removed on every way out unless its path is
+// cleared.
+struct TemporaryFile {
+    std::filesystem::path path;
+    ~TemporaryFile()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove(path, ignored);
+    }
+};
+
 // Whether standard output is a terminal (a console on Windows), where progress is drawn.
 bool outputIsTerminal();
 

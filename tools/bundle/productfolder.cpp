@@ -268,16 +268,16 @@ bool isCatalog(const fs::path& file)
     return extension == ".cat";
 }
 
-// The catalogs Setup checks for a driver folder: "*.cat" in it and down to 10 levels of
-// subfolders, in name order.
-std::vector<fs::path> catalogsOf(const fs::path& folder)
+// The files of a driver folder as Setup looks for its catalogs: in it and down to 10
+// levels of subfolders, in name order; `catalogs` selects the "*.cat" files or the others.
+std::vector<fs::path> filesOf(const fs::path& folder, bool catalogs)
 {
     std::vector<fs::path> out;
     std::error_code error;
     for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         if (it.depth() > 10)
             it.disable_recursion_pending();
-        else if (it->is_regular_file(error) && isCatalog(it->path()))
+        else if (it->is_regular_file(error) && isCatalog(it->path()) == catalogs)
             out.push_back(it->path());
     }
     std::sort(out.begin(), out.end());
@@ -304,20 +304,11 @@ void checkCatalogMembers(const fs::path& folder, const std::vector<fs::path>& ca
             members.insert(std::move(d));
     bool sha1 = std::any_of(members.begin(), members.end(), [](const Digest& d) { return d.size() == 20; });
     bool sha256 = std::any_of(members.begin(), members.end(), [](const Digest& d) { return d.size() == 32; });
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it.depth() > 10)
-            it.disable_recursion_pending();
-        else if (it->is_regular_file(error) && !isCatalog(it->path()) &&
-                 !(it.depth() == 0 && folder.filename() == "VELA" &&
-                   std::any_of(std::begin(kCorePackages), std::end(kCorePackages),
-                               [&](const char* name) { return it->path().filename() == name; })))
-            files.push_back(it->path());
-    }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
-        bool listed = false;
+    for (const fs::path& file : filesOf(folder, false)) {
+        bool corePackage = folder.filename() == "VELA" && file.parent_path() == folder &&
+                           std::any_of(std::begin(kCorePackages), std::end(kCorePackages),
+                                       [&](const char* name) { return file.filename() == name; });
+        bool listed = corePackage;
         for (DigestKind kind : {DigestKind::sha1, DigestKind::sha256}) {
             if (listed || !(kind == DigestKind::sha1 ? sha1 : sha256))
                 continue;
@@ -345,7 +336,7 @@ std::vector<SignedFile> checkPayload(const fs::path& payload, const LayoutNeeds&
             problems.push_back(display(path) + ": DRIVER folder of layout.txt is missing");
             continue;
         }
-        std::vector<fs::path> catalogs = catalogsOf(path);
+        std::vector<fs::path> catalogs = filesOf(path, true);
         if (catalogs.empty())
             problems.push_back(display(path) + ": driver folder has no catalog (*.cat)");
         else

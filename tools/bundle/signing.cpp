@@ -84,14 +84,7 @@ std::vector<std::string> trySigning(const Signing& signing, const fs::path& samp
         return problems;
     }
     const std::string files = joined(signing.keyFiles, ", ");
-    struct Remove {
-        fs::path path;
-        ~Remove()
-        {
-            std::error_code ignored;
-            fs::remove(path, ignored);
-        }
-    } remove{scratch};
+    TemporaryFile trial{scratch};
     try {
         sign(signing, sample, scratch, {});
     } catch (const BundleError& e) {
