@@ -288,6 +288,9 @@ c=$work/command
 "$tsbundle" "$work/good" --sign-command "$work/signer.sh $certs/other {file}" -o "$c/Setup.exe" >/dev/null 2>"$work/err"
 [ $? = 2 ] && grep -q 'the signed bundle is signed by "Somebody Else", not by the maker' "$work/err" &&
     [ "$(ls "$c")" = "$(printf 'Setup.dbg\nSetup.exe.unsigned')" ] || fail "another's signature through the command: $(ls "$c")"
+"$tsbundle" "$work/good" -o "$c/Setup.exe" >/dev/null 2>"$work/err" \
+    --sign-command "$work/signer.sh $certs/test {file} && printf x | dd of={file} bs=1 seek=5000 conv=notrunc 2>/dev/null"
+[ $? = 2 ] && grep -q 'its signature does not match it' "$work/err" || fail "a bundle changed after signing: $(cat "$work/err")"
 "$tsbundle" --sign-only "$c/Setup.exe.unsigned" -o "$c/Setup.exe" --sign "$certs/test.chain.pem" "$certs/test.key" \
     >"$work/out" 2>"$work/err" && summary_ok "$c/Setup.exe" "$test_signer" "$work/out" && [ ! -e "$c/Setup.exe.unsigned" ] ||
     fail "--sign-only: $(cat "$work/err")"

@@ -2,6 +2,7 @@
 
 #include "tools/bundle/peimage.h"
 
+#include <mbedtls/pk.h>
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 
@@ -114,6 +115,28 @@ Digest peImageDigest(const fs::path& file, DigestKind kind)
     if (!hasher.add(in, 0, checksum) || !hasher.add(in, checksum + 4, security) || !hasher.add(in, security + 8, end))
         return {};
     return hasher.finish();
+}
+
+Digest digestOf(const uint8_t* bytes, size_t size, DigestKind kind)
+{
+    Digest out(kind == DigestKind::sha1 ? 20 : 32);
+    if (kind == DigestKind::sha1)
+        mbedtls_sha1_ret(bytes, size, out.data());
+    else
+        mbedtls_sha256_ret(bytes, size, out.data(), 0);
+    return out;
+}
+
+bool verifySignature(const uint8_t* publicKey, size_t publicKeySize, DigestKind kind, const Digest& digest,
+                     const uint8_t* signature, size_t signatureSize)
+{
+    mbedtls_pk_context key;
+    mbedtls_pk_init(&key);
+    bool verified = mbedtls_pk_parse_public_key(&key, publicKey, publicKeySize) == 0 &&
+                    mbedtls_pk_verify(&key, kind == DigestKind::sha1 ? MBEDTLS_MD_SHA1 : MBEDTLS_MD_SHA256,
+                                      digest.data(), digest.size(), signature, signatureSize) == 0;
+    mbedtls_pk_free(&key);
+    return verified;
 }
 
 std::string hex(const Digest& digest)

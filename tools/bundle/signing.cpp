@@ -111,14 +111,16 @@ std::string signatureProblem(const fs::path& file)
     if (signer.status == SignerName::Unsigned)
         return "is not signed";
     if (signer.status == SignerName::Unreadable)
-        return "signature cannot be read";
+        return "its signature cannot be read";
     if (!isMakerName(signer.name))
         return "is signed by \"" + signer.name + "\", not by the maker";
+    if (!peSignatureVerifies(file))
+        return "its signature does not verify with its certificate's key";
     Digest signedDigest = peSignedDigest(file);
     if (signedDigest.size() != 20 && signedDigest.size() != 32)
-        return "signature names no SHA-1 or SHA-256 digest of the file";
+        return "its signature names no SHA-1 or SHA-256 digest of it";
     if (peImageDigest(file, signedDigest.size() == 20 ? DigestKind::sha1 : DigestKind::sha256) != signedDigest)
-        return "signature does not match the file (it was changed after signing, or the signature is another file's)";
+        return "its signature does not match it (changed after signing, or another file's signature)";
     return {};
 }
 

@@ -29,9 +29,10 @@ void signFile(const Signing& signing, const std::filesystem::path& in, const std
 std::vector<std::string> trySigning(const Signing& signing, const std::filesystem::path& sample,
                                     const std::filesystem::path& scratch);
 
-// Empty when `file` carries a signature by the maker's name whose signed digest is the
-// file's own Authenticode hash; else what is wrong. Whether the signature verifies and
-// chains to a trusted root is Windows' check on the customer's machine.
+// Empty when `file` carries a signature by the maker's name that verifies with its
+// certificate's key and signs the file's own Authenticode hash; else what is wrong.
+// Whether the certificate chains to a trusted root is Windows' check on the customer's
+// machine.
 std::string signatureProblem(const std::filesystem::path& file);
 
 }} // namespace ts::bundle
