@@ -398,6 +398,8 @@ int checkOnly(const Options& options)
         problems.insert(problems.end(), more.begin(), more.end());
     }
     report(problems);
+    if (problems.empty())
+        phase("check: " + options.folder.u8string() + ": no problems");
     return problems.empty() ? kBuilt : kFolderProblems;
 }
 
