@@ -4,6 +4,7 @@
 
 #include "support/cleanerlog.h"
 #include "support/cleanupfixtures.h"
+#include "support/inffixtures.h"
 #include "support/msifixtures.h"
 #include "support/testsupport.h"
 #include "tk/installer/libinstall/productdata.h"
@@ -187,4 +188,29 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
     EXPECT_EQ("", msi::compareExports(unrelatedBefore, registration(kUnrelated)));
     EXPECT_EQ("", msi::compareExports(tessalineBefore, msi::exportTree(L"HKLM\\Software\\Tessaline")))
         << "the mocked registration is gone again";
+}
+
+// Its own suite, after the one above has uninstalled the listed products, which a run of
+// the broken-Core branch would take. One package at a time: only the first OEM INF of the
+// class is looked at. The outdated UTF-16 one shows that such a file is read at all.
+TEST(EnvironmentCleanupDriverPackageTest, Windows81KeepsNewerUtf16AndThreePartPackages)
+{
+    test::SavedRegistryKey saved32(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY);
+    test::SavedRegistryKey saved64(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_64KEY);
+    clearTessaline();
+    test::OemInf outdated, newer, threePart;
+    outdated.driverVer = "06/02/2013,7.2.3000.0";
+    newer.driverVer = "01/15/2015,10.0.9908.0";
+    threePart.driverVer = "04/02/2015,10.0.10053";
+    for (const auto& c : {std::make_pair(test::utf16WithMark(test::oemInfText(outdated)), true),
+                          std::make_pair(test::utf16WithMark(test::oemInfText(newer)), false),
+                          std::make_pair(test::oemInfText(threePart), false)}) {
+        test::ScopedInfFile driver(test::freeOemInfName(), c.first);
+        const test::TempFolder folder(L"packages");
+        test::PnputilStandIn pnputil(folder.path + L"\\pnputil.txt");
+        test::CleanupRun run = test::runCleanup(L"win81");
+        EXPECT_TRUE(driver.written() && run.finished && run.exitCode == 0) << run.exitCode;
+        EXPECT_EQ(c.second ? 1u : 0u, pnputil.commandLines().size()) << joined(run.lines);
+        EXPECT_NE(c.second, test::fileExists(driver.path()));
+    }
 }
