@@ -1,5 +1,6 @@
 // tsbundle: turns a product folder into a Setup bundle, on the Linux build host and on
 // Windows alike. See usage() below.
+#include "tools/bundle/payloadmemory.h"
 #include "tools/bundle/peimage.h"
 #include "tools/bundle/productfolder.h"
 
@@ -38,9 +39,10 @@ const char* const kUsage =
     "       tsbundle --check <product-folder>\n"
     "       tsbundle --add-resources <exe> (<type> <id> <language> <file>)...\n"
     "\n"
-    "Checks the product folder, packs payload/ with 7-Zip (LZMA2, solid blocks of at most\n"
-    "64 MB; a payload.7z in the folder goes in as it is), writes the product's resources\n"
-    "into a copy of the Setup stub and signs it.\n"
+    "Checks the product folder, packs payload/ with 7-Zip (LZMA2 with a 32 MB dictionary,\n"
+    "solid blocks of at most 64 MB; a payload.7z in the folder goes in as it is), writes the\n"
+    "product's resources into a copy of the Setup stub and signs it. Warns when unpacking\n"
+    "the payload needs more memory at once than a 32-bit Setup can count on.\n"
     "Every problem of the folder is reported, one line each; nothing is written then.\n"
     "\n"
     "options:\n"
@@ -171,6 +173,16 @@ fs::path defaultStub(const char* argv0)
     return self.parent_path().parent_path() / "unsigned" / "Setup.exe";
 }
 
+// Setup unpacks a block through a window of the dictionary's size (the block's when
+// smaller): 32 MB keeps its memory small whatever the file sizes, and packs nearly as
+// tightly as a dictionary of the whole 64 MB block.
+const char* const kCompression = "-m0=lzma2:d=32m";
+
+void warnAboutMemory(const fs::path& archive)
+{
+    std::cerr << memoryWarning(payloadMemory(archive));
+}
+
 uint32_t timestamp()
 {
     std::string epoch = env("SOURCE_DATE_EPOCH", "0");
@@ -199,14 +211,16 @@ int build(const Options& options)
     TemporaryFile unsigned_{output.parent_path() / (output.filename().u8string() + ".unsigned")};
     if (fs::is_regular_file(options.folder / "payload.7z")) {
         // An archive made elsewhere goes in as it is.
+        warnAboutMemory(options.folder / "payload.7z");
         putResource(resources, payloadResource(readFile(options.folder / "payload.7z")));
     } else {
         fs::remove(archive.path);
         // No times and no attributes, so that the same payload gives the same archive
         // (7-Zip orders the files by name itself).
-        run({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
+        run({env("TS_7Z", kSevenZip), "a", "-t7z", kCompression, "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
              "-bd", "-bso0", "-bsp0", archive.path.u8string(), "."},
             options.folder / "payload");
+        warnAboutMemory(archive.path);
         putResource(resources, payloadResource(readFile(archive.path)));
     }
 
