@@ -105,7 +105,8 @@ public:
     }
 };
 
-Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments)
+Installer::ProgramRun runInstaller(const std::wstring& program, const std::wstring& arguments,
+                                   const std::wstring& logFile)
 {
     DWORD exitCode = 0;
     const std::wstring commandLine = programCommandLine(program, arguments);
@@ -119,7 +120,7 @@ Installer::Result runInstaller(const std::wstring& program, const std::wstring& 
         else
             TS_LOG(logged, sys::LogLevel::Error) << "Installer could not be started: " << sys::logText(commandLine);
     }
-    return result;
+    return Installer::ProgramRun{program, started, exitCode, result, logFile};
 }
 
 // Resource "EXE" `id` written into a new temporary file of the folder; "" when the
@@ -136,19 +137,22 @@ std::wstring brandingFile(const std::wstring& folder, HMODULE module, int id)
 } // namespace
 
 ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstring arguments,
-                                           std::wstring productCodeKey, std::wstring productCodeValue)
+                                           std::wstring productCodeKey, std::wstring productCodeValue,
+                                           std::wstring logFile)
     : m_programPath(std::move(programPath)),
       m_arguments(std::move(arguments)),
       m_productCodeKey(std::move(productCodeKey)),
       m_productCodeValue(std::move(productCodeValue)),
-      m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe"))
+      m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe")),
+      m_logFile(std::move(logFile))
 {
 }
 
 Installer::Result ApplicationInstaller::install()
 {
     tk::install::TemporaryCopy program(m_programPath, L".exe");
-    return runInstaller(program.path(), m_arguments);
+    m_runs.push_back(runInstaller(program.path(), m_arguments, m_logFile));
+    return m_runs.back().result;
 }
 
 Installer::Result ApplicationInstaller::uninstall()
@@ -160,7 +164,8 @@ Installer::Result ApplicationInstaller::uninstall()
     // its full path, so that no msiexec.exe beside Setup runs elevated.
     DWORD exitCode = 0;
     bool started = sys::win32::runProcess(L"msiexec /qr /x " + productCode, exitCode, m_uninstallProgram);
-    return mapInstallerExitCode(started, exitCode);
+    m_runs.push_back(ProgramRun{m_uninstallProgram, started, exitCode, mapInstallerExitCode(started, exitCode), L""});
+    return m_runs.back().result;
 }
 
 Installer::Result ApplicationInstaller::verify()
@@ -191,7 +196,7 @@ std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE
     in.folder = folder;
     in.logPath = installerLogPath(L"TSC");
     return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), L"SOFTWARE\\Tessaline\\Core",
-                                                  L"GUID");
+                                                  L"GUID", in.logPath);
 }
 
 std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
@@ -201,9 +206,10 @@ std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMOD
     if (!sys::win32::createTempFileName(folder, L"TS", program) ||
         !writeResourceToFile(module, sys::win32::isWow64() ? ProductInstaller64 : ProductInstaller32, program))
         return nullptr;
-    return std::make_unique<ApplicationInstaller>(
-        program, productArgumentText(settings, installerLogPath(L"TSP")),
-        L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME), L"ProductCode");
+    const std::wstring logPath = installerLogPath(L"TSP");
+    return std::make_unique<ApplicationInstaller>(program, productArgumentText(settings, logPath),
+                                                  L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME),
+                                                  L"ProductCode", logPath);
 }
 
 }}} // namespace ts::app::setupInstall

@@ -49,8 +49,9 @@ bool readProductCode(const std::wstring& key, const std::wstring& value, std::ws
 // with the product code found under HKLM\<productCodeKey>.
 class ApplicationInstaller : public Installer {
 public:
+    // `logFile`: the log the program is told to write (for the logs of Setup).
     ApplicationInstaller(std::wstring programPath, std::wstring arguments, std::wstring productCodeKey,
-                         std::wstring productCodeValue);
+                         std::wstring productCodeValue, std::wstring logFile = std::wstring());
 
     // Runs the program (as an ".exe" copy when it has another extension) and waits.
     Result install() override;
@@ -72,6 +73,7 @@ private:
     std::wstring m_productCodeKey;
     std::wstring m_productCodeValue;
     std::wstring m_uninstallProgram;
+    std::wstring m_logFile;
 };
 
 // The Core installer from the payload in `folder` (or resources "EXE" 5/6), with the
