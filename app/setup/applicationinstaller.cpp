@@ -9,6 +9,7 @@
 #include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
 
@@ -105,11 +106,12 @@ public:
     }
 };
 
-Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments)
+// `mayStart` false: the program could not be held, and so is not run.
+Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments, bool mayStart = true)
 {
     DWORD exitCode = 0;
     const std::wstring commandLine = programCommandLine(program, arguments);
-    bool started = sys::win32::runProcess(commandLine, exitCode);
+    bool started = mayStart && sys::win32::runProcess(commandLine, exitCode);
     Installer::Result result = mapInstallerExitCode(started, exitCode);
     if (result == Installer::Failed) {
         // The run log says only that the installation failed; support needs which program and why.
@@ -147,7 +149,12 @@ ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstrin
 
 Installer::Result ApplicationInstaller::install()
 {
+    if (!m_heldProgram)
+        m_heldProgram = sys::win32::holdFile(m_programPath);
     tk::install::TemporaryCopy program(m_programPath, L".exe");
+    const sys::win32::FileHandle copy = sys::win32::holdFile(program.path());
+    if (!copy)
+        return runInstaller(program.path(), m_arguments, false);
     return runInstaller(program.path(), m_arguments);
 }
 
@@ -166,12 +173,15 @@ Installer::Result ApplicationInstaller::uninstall()
 Installer::Result ApplicationInstaller::verify()
 {
     m_unreadable = UnreadableFile();
-    if (DWORD error = sys::win32::checkReadable(m_programPath)) {
-        m_unreadable = UnreadableFile{m_programPath, error};
+    m_heldProgram = sys::win32::holdFile(m_programPath);
+    if (!m_heldProgram) {
+        m_unreadable = UnreadableFile{m_programPath, GetLastError()};
         return Failed;
     }
-    if (!sys::win32::isProgramFile(m_programPath) || !sys::win32::isSignedByMaker(m_programPath))
+    if (!sys::win32::isProgramFile(m_programPath) || !sys::win32::isSignedByMaker(m_programPath)) {
+        m_heldProgram.reset();
         return Failed;
+    }
     return Succeeded;
 }
 

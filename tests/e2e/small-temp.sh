@@ -1,11 +1,13 @@
 #!/bin/sh
-# small-temp.sh mount|unmount <folder> [size]: a small tmpfs as the temporary folder of
-# the disk-full tests. A mount that is refused (not root, no tmpfs) leaves
-# <folder>.refused with the reason, which the test reports when it skips.
+# small-temp.sh mount|unmount <folder> [size] [link]: a small tmpfs as the working location
+# of the disk-full tests; <link> (a prefix's windows/SystemTemp.small) points at it, and
+# the test renames it to SystemTemp for its run. A mount that is refused (not root, no
+# tmpfs) leaves <folder>.refused with the reason, which the test reports when it skips.
 set -u
 action=${1:?usage: small-temp.sh mount|unmount <folder> [size]}
 folder=${2:?usage: small-temp.sh mount|unmount <folder> [size]}
 size=${3:-600k}
+link=${4:-}
 case $action in
 mount)
     rm -f "$folder.refused"
@@ -16,8 +18,11 @@ mount)
         exit 0
     fi
     touch "$folder/.mounted"
+    [ -z "$link" ] || ln -sfn "$folder" "$link"
     ;;
 unmount)
+    # Also a link a test that ended abnormally left under its working name.
+    [ -z "$link" ] || rm -f "$link" "$(dirname "$link")/SystemTemp"
     if mountpoint -q "$folder"; then umount "$folder" || exit 1; fi
     rm -f "$folder.refused"
     ;;
