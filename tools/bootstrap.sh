@@ -29,6 +29,7 @@ run() {
     rm -f "$out"
 }
 . "$here/tools/i386-emulation.sh"
+. "$here/tools/apt-update.sh"
 
 SUDO=
 [ "$(id -u)" = 0 ] || SUDO=sudo
@@ -68,7 +69,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ $need_update = 1 ]; then
     log "installing ${missing[*]:-(sources only)}"
-    run "apt-get update" $SUDO apt-get update -qq
+    ts_apt_update "${missing[@]}" || exit 1
     [ ${#missing[@]} -eq 0 ] ||
         run "installing ${missing[*]}" $SUDO env DEBIAN_FRONTEND=noninteractive \
             apt-get install -y -qq --no-install-recommends "${missing[@]}"
@@ -100,7 +101,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOS
     fi
     log "installing qemu-user-static from bookworm-backports"
-    run "apt-get update" $SUDO apt-get update -qq
+    ts_apt_update -t bookworm-backports qemu-user-static || exit 1
     run "installing qemu-user-static from bookworm-backports" $SUDO env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static
     version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)

@@ -222,10 +222,8 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
 
     InstallSettings settings = makeInstallSettings(values, loadString(IDS_SUPPRESS_EULA), loadString(IDS_SYSTEM_CHECK));
 
-    if (!sys::win32::isOsSupported()) {
-        messenger.error(IDS_UNSUPPORTED_OS, L"%1 cannot be installed on this operating system.");
-        return ExitUnsupportedOs;
-    }
+    if (int refused = checkOperatingSystem(sys::win32::WindowsNativeMachine(), log, quiet))
+        return refused;
 
     const uint16_t language = GetUserDefaultUILanguage();
 
@@ -297,6 +295,15 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
 }
 
 } // namespace
+
+int checkOperatingSystem(const sys::win32::INativeMachine& machine, SetupRunLog& log, bool quiet)
+{
+    if (sys::win32::isOsSupported(machine))
+        return ExitSuccess;
+    Messenger(log, quiet, loadString(IDS_PRODUCT_NAME))
+        .error(IDS_UNSUPPORTED_OS, L"%1 cannot be installed on this operating system.");
+    return ExitUnsupportedOs;
+}
 
 std::string logCode(const char* prefix, unsigned number)
 {

@@ -12,7 +12,7 @@
 #include <vector>
 
 namespace ts {
-namespace sys { class SetupRunLog; }
+namespace sys { class SetupRunLog; namespace win32 { class INativeMachine; } }
 namespace tk { namespace install { class IRebootProperties; } }
 namespace app { namespace setupInstall {
 
@@ -34,6 +34,11 @@ extern const char* const kNoCorePackageError;
 
 // The whole run of Setup; returns the process exit code.
 int runSetup(HINSTANCE instance, const char* commandLine);
+
+// The operating-system check of the start-up, before anything is unpacked: on a Windows
+// or machine that Setup does not support, message 36 (a box unless `quiet`, an ERROR line
+// in both logs) and ExitUnsupportedOs; else ExitSuccess.
+int checkOperatingSystem(const sys::win32::INativeMachine& machine, sys::SetupRunLog& log, bool quiet);
 
 // "TSS" + four upper-case hexadecimal digits of `number` (0..0xFFFF).
 std::string logCode(const char* prefix, unsigned number);

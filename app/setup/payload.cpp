@@ -579,6 +579,55 @@ std::vector<std::wstring> driverFolderNames()
     return names;
 }
 
+namespace {
+
+void makeDriverFolder(const fs::path& destination)
+{
+    std::error_code error;
+    if (!fs::exists(destination, error)) {
+        fs::create_directories(destination, error);
+        if (error)
+            throw std::runtime_error("Failed to create directory " + toNarrow(destination.wstring()));
+    }
+    if (!fs::is_directory(destination, error))
+        throw std::runtime_error(toNarrow(destination.wstring()) + "is not directory.");
+}
+
+// The folder with all its subfolders; "DPInst.xml" is left out at the top only, where the
+// driver installer would read it. Links are not followed.
+void copyDriverFolder(const fs::path& source, const fs::path& destination, bool top)
+{
+    makeDriverFolder(destination);
+    std::error_code error;
+    for (fs::directory_iterator it(source, error), end; !error && it != end; it.increment(error)) {
+        const fs::path from = it->path();
+        const fs::path to = destination / from.filename();
+        const bool link = it->is_symlink(error);
+        const bool directory = !error && it->is_directory(error);
+        const bool file = !error && it->is_regular_file(error);
+        if (error)
+            break;
+        if (link)
+            continue;
+        if (directory) {
+            copyDriverFolder(from, to, false);
+            continue;
+        }
+        if (!file || (top && from.filename() == L"DPInst.xml"))
+            continue;
+        // Not fs::copy_file: libstdc++ reports "File exists" for new targets under mingw.
+        if (sys::win32::copyFile(from.wstring(), to.wstring(), true) != ERROR_SUCCESS)
+            throw std::runtime_error("Failed to copy file " + toNarrow(from.wstring()) + " to " +
+                                     toNarrow(to.wstring()));
+    }
+    // A folder that cannot be read to its end would leave the package incomplete.
+    if (error)
+        throw std::runtime_error("Failed to copy folder " + toNarrow(source.wstring()) + " to " +
+                                 toNarrow(destination.wstring()));
+}
+
+} // namespace
+
 void extractDrivers(const std::wstring& folder, const std::wstring& targetText)
 {
     fs::path target(targetText);
@@ -586,26 +635,8 @@ void extractDrivers(const std::wstring& folder, const std::wstring& targetText)
     if (target.is_relative())
         target = fs::absolute(target, error);
     const fs::path source = fs::path(entryPath(folder, L"VELA"));
-
-    for (const std::wstring& name : driverFolderNames()) {
-        const fs::path destination = target / name;
-        if (!fs::exists(destination, error)) {
-            fs::create_directories(destination, error);
-            if (error)
-                throw std::runtime_error("Failed to create directory " + toNarrow(destination.wstring()));
-        }
-        if (!fs::is_directory(destination, error))
-            throw std::runtime_error(toNarrow(destination.wstring()) + "is not directory.");
-        for (fs::directory_iterator it(source, error), end; !error && it != end; it.increment(error)) {
-            if (!it->is_regular_file(error) || it->path().filename() == L"DPInst.xml")
-                continue;
-            const fs::path copy = destination / it->path().filename();
-            // Not fs::copy_file: libstdc++ reports "File exists" for new targets under mingw.
-            if (sys::win32::copyFile(it->path().wstring(), copy.wstring(), true) != ERROR_SUCCESS)
-                throw std::runtime_error("Failed to copy file " + toNarrow(it->path().wstring()) + " to " +
-                                         toNarrow(copy.wstring()));
-        }
-    }
+    for (const std::wstring& name : driverFolderNames())
+        copyDriverFolder(source, target / name, true);
 }
 
 }}} // namespace ts::app::setupInstall

@@ -140,9 +140,9 @@ std::vector<std::wstring> loadLayout(HMODULE module);
 
 // The 12 destination folder names under the extraction target ("Windows7-x86"...).
 std::vector<std::wstring> driverFolderNames();
-// Copies the top-level files of folder\VELA (without "DPInst.xml") into the 12 per-OS
-// folders under `target` (made absolute against the current directory). Throws
-// std::runtime_error on the first folder or copy error.
+// Copies folder\VELA with all its subfolders (without its top-level "DPInst.xml") into
+// the 12 per-OS folders under `target` (made absolute against the current directory).
+// Throws std::runtime_error on the first folder, read or copy error.
 void extractDrivers(const std::wstring& folder, const std::wstring& target);
 
 extern const char* const kCorePackageResourceError;

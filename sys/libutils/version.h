@@ -34,6 +34,9 @@ private:
 // Accepts "a.b.c.d" or "a, b, c, d" (trailing text ignored); each part at most 65535.
 // On false `out` is left unchanged.
 bool parseVersion(const std::wstring& text, Version& out);
+// As parseVersion, and also one to three parts with the missing ones 0 ("10.0.10053" is
+// 10.0.10053.0), as Windows Installer and SetupAPI read such versions.
+bool parseShortVersion(const std::wstring& text, Version& out);
 // "a.b.c.d" in decimal.
 std::wstring toString(const Version& version);
 std::string toNarrowString(const Version& version);

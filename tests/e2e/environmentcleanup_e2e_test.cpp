@@ -58,13 +58,6 @@ private:
     test::SavedRegistryKey m_saved32{HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY};
 };
 
-std::wstring systemFolderFile(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH] = L"";
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return std::wstring(folder) + L"\\" + name;
-}
-
 } // namespace
 
 TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
@@ -113,7 +106,8 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     // legacy product, the outdated driver package.
     EXPECT_EQ("", msi::exportText(msi::productRegistration(oldCore.productCode)));
     EXPECT_FALSE(msi::isRegistered(test::kLegacyFirst.productCode));
-    EXPECT_EQ(std::vector<std::string>{test::narrow(systemFolderFile(L"pnputil.exe") + L" -f -d " + driver.path())},
+    // Reached through the native system folder, where alone 64-bit Windows keeps it.
+    EXPECT_EQ(std::vector<std::string>{test::narrow(test::PnputilStandIn::startPath() + L" -f -d " + driver.path())},
               pnputil.commandLines());
     EXPECT_FALSE(test::fileExists(driver.path()));
     EXPECT_TRUE(test::fileExists(network.path()));

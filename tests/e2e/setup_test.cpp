@@ -395,7 +395,8 @@ TEST_F(SetupEndToEnd, DriversExtractedIntoARelativeFolder)
             EXPECT_TRUE(fileExists(destination + L"\\TessalineUsb.inf"));
             EXPECT_TRUE(fileExists(destination + L"\\TessalineCore64.dat"));
             EXPECT_FALSE(fileExists(destination + L"\\DPInst.xml"));
-            EXPECT_FALSE(fileExists(destination + L"\\sub"));
+            EXPECT_EQ("nested\r\n", readFile(destination + L"\\sub\\nested.txt"));
+            EXPECT_TRUE(fileExists(destination + L"\\sub\\tessaline.cat"));
         }
     EXPECT_NE(std::string::npos, r.runLog.find("Extracting drivers."));
     EXPECT_TRUE(r.tempFoldersLeft.empty());

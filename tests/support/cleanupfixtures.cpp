@@ -136,7 +136,7 @@ Windows10VersionValues::~Windows10VersionValues()
 }
 
 PnputilStandIn::PnputilStandIn(const std::wstring& recordPath)
-    : m_path(systemFile(L"pnputil.exe")), m_saved(m_path + L".ts-saved"), m_record(recordPath)
+    : m_path(startPath()), m_saved(m_path + L".ts-saved"), m_record(recordPath)
 {
     if (fileExists(m_path))
         MoveFileExW(m_path.c_str(), m_saved.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -151,6 +151,15 @@ PnputilStandIn::~PnputilStandIn()
     DeleteFileW(m_path.c_str());
     if (fileExists(m_saved))
         MoveFileExW(m_saved.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+std::wstring PnputilStandIn::startPath()
+{
+    if (!nativeIs64())
+        return systemFile(L"pnputil.exe");
+    wchar_t windows[MAX_PATH] = L"";
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\Sysnative\\pnputil.exe";
 }
 
 std::vector<std::string> PnputilStandIn::commandLines() const

@@ -48,8 +48,9 @@ private:
     RegistryTree m_saved;
 };
 
-// System32\pnputil.exe replaced by tspnputil for the life of the object (Wine 8 has no
-// pnputil); what was there before comes back. Its record file is `recordPath`.
+// pnputil.exe of the native system folder (only there, as 64-bit Windows keeps it)
+// replaced by tspnputil for the life of the object (Wine 8 has no pnputil); what was
+// there before comes back. Its record file is `recordPath`.
 class PnputilStandIn {
 public:
     explicit PnputilStandIn(const std::wstring& recordPath);
@@ -57,6 +58,9 @@ public:
     PnputilStandIn(const PnputilStandIn&) = delete;
     PnputilStandIn& operator=(const PnputilStandIn&) = delete;
     std::vector<std::string> commandLines() const;
+    // The name a 32-bit program starts it by: <Windows folder>\Sysnative\pnputil.exe on
+    // 64-bit Windows, else the system folder's.
+    static std::wstring startPath();
 
 private:
     std::wstring m_path;

@@ -30,6 +30,16 @@ std::string oemInfText(const OemInf& inf)
     return text;
 }
 
+std::string utf16WithMark(const std::string& ansi)
+{
+    std::string out = "\xFF\xFE";
+    for (char c : ansi) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
 std::wstring infFolder()
 {
     return sys::win32::getInfDirectory();

@@ -22,6 +22,10 @@ struct OemInf {
 // [Strings] section. Lines end in CR LF.
 std::string oemInfText(const OemInf& inf);
 
+// The text as UTF-16LE with its byte-order mark, as many driver packages ship their INF
+// files; each byte becomes one unit.
+std::string utf16WithMark(const std::string& ansi);
+
 // The prefix's INF folder (<Windows folder>\inf).
 std::wstring infFolder();
 

@@ -1,5 +1,4 @@
-// The line rules of the INF readers, over the file's bytes: each byte is one character
-// (a UTF-16 file matches nothing), lines end at line feeds, searches are case-sensitive
+// The line rules of the INF readers: lines end at line feeds, searches are case-sensitive
 // substring searches, and nothing of the INF syntax (sections, comments, quoting) is
 // understood. Plain C++ without Windows, so that it also builds for the host.
 #pragma once
@@ -10,6 +9,11 @@
 #include <vector>
 
 namespace ts { namespace tk { namespace cleaner {
+
+// The characters of an INF file: after a UTF-16LE byte-order mark one per 16-bit unit,
+// after a UTF-8 one as decoded (a byte that starts no valid sequence stands for itself),
+// else one per byte. Either way the text is the one the file's ANSI form gives.
+std::wstring readInfText(std::istream& in);
 
 // True at the first line that contains any of `names`; false at the end of the text.
 bool textMentionsAny(std::istream& in, const std::vector<std::wstring>& names);
@@ -28,8 +32,8 @@ struct InfProviderText {
 InfProviderText findProviderText(std::istream& in);
 
 // The version after the last comma of the first line that mentions "DriverVer"
-// (trailing blanks, tabs and line ends removed); 0 when there is none, no comma, or the
-// text does not parse.
+// (trailing blanks, tabs and line ends removed), missing parts 0; 0 when there is none,
+// no comma, or the text does not parse.
 sys::Version findDriverVersionText(std::istream& in);
 
 }}} // namespace ts::tk::cleaner

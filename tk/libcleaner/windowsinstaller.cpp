@@ -94,8 +94,9 @@ bool WindowsInstallerCleaner::cleanUserProducts(const std::wstring& user, const 
                 continue;
             std::wstring displayVersion = readString(properties, L"DisplayVersion");
             sys::Version installed;
-            // A text that is not a four-part version cannot be compared: it is removed.
-            if (sys::parseVersion(displayVersion, installed) && installed > version) {
+            // Windows Installer versions have three parts or four; a text that is no
+            // version cannot be compared: it is removed.
+            if (sys::parseShortVersion(displayVersion, installed) && installed > version) {
                 TS_CLEANER_LOG(Debug, L"Skipping ", displayName, L" version ", displayVersion, L" for ", user);
                 continue;
             }

@@ -157,11 +157,40 @@ OsVersion getOsVersion()
     return OsVersion::older;
 }
 
-bool isOsSupported()
+USHORT WindowsNativeMachine::nativeMachine() const
 {
+    using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    try {
+        Library kernel("kernel32.dll", "IsWow64Process2");
+        USHORT process = IMAGE_FILE_MACHINE_UNKNOWN;
+        USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
+        if (!kernel.functionAs<IsWow64Process2Fn>()(GetCurrentProcess(), &process, &native))
+            return IMAGE_FILE_MACHINE_UNKNOWN;
+        return native;
+    } catch (const SystemMessageException&) {
+        return IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+}
+
+bool isMachineSupported(USHORT nativeMachine)
+{
+    return nativeMachine == IMAGE_FILE_MACHINE_UNKNOWN || nativeMachine == IMAGE_FILE_MACHINE_I386 ||
+           nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+}
+
+bool isOsSupported(const INativeMachine& machine)
+{
+    // A 32-bit program runs on Windows on ARM too, which loads none of the x64 drivers.
+    if (!isMachineSupported(machine.nativeMachine()))
+        return false;
     if (isRegistryVersionAtLeast(10, 1))
         return false;
     return getOsVersion() > OsVersion::server2008;
+}
+
+bool isOsSupported()
+{
+    return isOsSupported(WindowsNativeMachine());
 }
 
 }}} // namespace ts::sys::win32

@@ -17,7 +17,29 @@ using sys::OsVersion;
 OsVersion getOsVersion();
 // 1 when this 32-bit process runs on 64-bit Windows, else 0; asked once per process.
 int isWow64();
-// Windows 7 / Server 2008 R2 and later, but not 10.1 or later.
+// The machine that the running Windows itself is built for. Tests put a double in, since
+// Wine runs on no ARM64 machine.
+class INativeMachine {
+public:
+    virtual ~INativeMachine() = default;
+    // An IMAGE_FILE_MACHINE_* value; IMAGE_FILE_MACHINE_UNKNOWN when Windows cannot tell.
+    virtual USHORT nativeMachine() const = 0;
+};
+
+// IsWow64Process2 of the system folder's kernel32, resolved at run time. Windows before
+// 10 version 1511 lacks it: unknown there.
+class WindowsNativeMachine : public INativeMachine {
+public:
+    USHORT nativeMachine() const override;
+};
+
+// Setup carries software and drivers for x86 and x64 only. Unknown counts as supported:
+// the Windows that cannot tell runs on nothing else.
+bool isMachineSupported(USHORT nativeMachine);
+
+// Windows 7 / Server 2008 R2 and later, but not 10.1 or later, on a machine that
+// isMachineSupported accepts.
+bool isOsSupported(const INativeMachine& machine);
 bool isOsSupported();
 // True for anything but a workstation (also when the question fails).
 bool isServer();

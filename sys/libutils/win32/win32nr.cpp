@@ -3,6 +3,7 @@
 
 #include "sys/libutils/win32/findhandle.h"
 #include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/osinfo.h"
 
 #include <shellapi.h>
 #include <cstdlib>
@@ -55,6 +56,14 @@ std::wstring getSystemDirectory(bool wow64)
 std::wstring getWindowsDirectory()
 {
     return querySizedPath([](wchar_t* buffer, UINT size) { return GetSystemWindowsDirectoryW(buffer, size); });
+}
+
+std::wstring getNativeSystemDirectory()
+{
+    if (!isWow64())
+        return getSystemDirectory(false);
+    const std::wstring windows = getWindowsDirectory();
+    return windows.empty() ? windows : joinPath(windows, L"Sysnative");
 }
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name)

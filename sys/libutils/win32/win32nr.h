@@ -15,6 +15,10 @@ bool getModuleFileName(HMODULE module, std::wstring& out);
 std::wstring getSystemDirectory(bool wow64);
 // The shared Windows folder; empty on failure.
 std::wstring getWindowsDirectory();
+// The folder of the running Windows' own programs. A 32-bit process on 64-bit Windows
+// sees SysWOW64 as its system folder, so there it is <Windows folder>\Sysnative, the name
+// that reaches the 64-bit one; elsewhere the system folder. Empty on failure.
+std::wstring getNativeSystemDirectory();
 
 // `folder` + "\" + `name`; no backslash when the folder is empty or already ends
 // with "\" or "/".

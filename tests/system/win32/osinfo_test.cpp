@@ -1,4 +1,6 @@
 #include "sys/libutils/win32/osinfo.h"
+#include "app/setup/mainflow.h"
+#include "sys/libutils/setuprunlog.h"
 #include "sys/libutils/win32/keyhandle.h"
 #include "support/setuprun.h"
 
@@ -113,6 +115,30 @@ TEST(OsInfoTest, Wow64AnswerMatchesTheProcessAndStays)
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &flag));
     EXPECT_EQ(flag ? 1 : 0, win32::isWow64());
     EXPECT_EQ(flag ? 1 : 0, win32::isWow64());
+}
+
+// Wine runs on no ARM64 machine: Setup's check meets one through a double of the answer
+// that IsWow64Process2 gives. The real answer here is that of an x86 or x64 machine.
+TEST(OsInfoTest, NativeMachineOtherThanX86OrX64IsRefusedWithMessage36)
+{
+    struct PresentedMachine : win32::INativeMachine {
+        USHORT machine;
+        explicit PresentedMachine(USHORT presented) : machine(presented) {}
+        USHORT nativeMachine() const override { return machine; }
+    };
+    const USHORT real = win32::WindowsNativeMachine().nativeMachine();
+    EXPECT_EQ(win32::isWow64() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386, real);
+    const test::TempFolder folder(L"oscheck");
+    for (USHORT machine : {USHORT(IMAGE_FILE_MACHINE_ARM64), real, USHORT(IMAGE_FILE_MACHINE_UNKNOWN)}) {
+        const std::wstring path = folder.path + L"\\" + std::to_wstring(machine) + L".log";
+        ts::sys::SetupRunLog log;
+        log.open(test::narrow(path));
+        const int exitCode = ts::app::setupInstall::checkOperatingSystem(PresentedMachine(machine), log, true);
+        log.close();
+        EXPECT_EQ(machine == IMAGE_FILE_MACHINE_ARM64 ? 1633 : 0, exitCode) << machine;
+        EXPECT_EQ(exitCode != 0, test::readFile(path).find("ERROR  \tTessaline Graphics cannot be installed on "
+                                                           "this operating system.") != std::string::npos);
+    }
 }
 
 TEST(OsInfoTest, VersionQuestions)

@@ -175,7 +175,8 @@ std::wstring findOldDriverInf()
 
 void deleteDriverPackage(const std::wstring& infPath, ICleanupSystem& system)
 {
-    const std::wstring folder = sys::win32::getSystemDirectory(false);
+    // 64-bit Windows keeps pnputil.exe in its own system folder only.
+    const std::wstring folder = sys::win32::getNativeSystemDirectory();
     DWORD exitCode = 0;
     system.runProcess(driverPackageDeleteCommandLine(folder, infPath), folder + L"\\pnputil.exe", exitCode);
 }

@@ -61,7 +61,7 @@ int installerResultFromExit(bool started, DWORD exitCode);
 
 // "msiexec /qn /norestart /x <code> REBOOT=ReallySuppress".
 std::wstring uninstallCommandLine(const std::wstring& productCode);
-// The system folder's pnputil.exe forcing the removal of a driver package.
+// pnputil.exe of `systemFolder` forcing the removal of a driver package.
 std::wstring driverPackageDeleteCommandLine(const std::wstring& systemFolder, const std::wstring& infPath);
 
 // Runs `commandLine` with the system folder's msiexec.exe as the program. With `wait`:
@@ -76,6 +76,7 @@ void removeCoreUninstallEntry();
 // The first OEM INF of the product's device setup class; empty when there is none.
 // Throws what the INF list retrieval throws.
 std::wstring findOldDriverInf();
+// Runs the native system folder's pnputil.exe (getNativeSystemDirectory) on it.
 void deleteDriverPackage(const std::wstring& infPath, ICleanupSystem& system);
 // Uninstalls silently through msiexec; the result is only logged.
 void uninstallProduct(const std::wstring& productCode, ICleanupSystem& system);

@@ -255,15 +255,17 @@ TEST_F(WindowsInstallerCleanerTest, EqualVersionIsRemovedAndHigherOneSkipped)
     EXPECT_FALSE(keyExists(kClasses + L"\\UpgradeCodes\\" + msi::packedGuid(msi::kCoreUpgradeCode)));
 }
 
-TEST_F(WindowsInstallerCleanerTest, ThreePartVersionIsRemovedAlthoughItWouldBeHigher)
+TEST_F(WindowsInstallerCleanerTest, ThreePartVersionReadsWithZeroRevisionAndHigherIsKept)
 {
     msi::InstalledFixture three(msi::kCore751);
     ASSERT_EQ(0u, three.installResult());
     ASSERT_EQ(L"7.5.1", msi::installProperty(msi::kCore751.productCode, L"DisplayVersion"));
+    msi::RegistryExport before = msi::productRegistration(msi::kCore751.productCode);
 
     EXPECT_TRUE(clean(kThreshold, true));
-    EXPECT_TRUE(installerRegistration(msi::kCore751).empty()) << msi::exportText(installerRegistration(msi::kCore751));
-    EXPECT_FALSE(fileExists(three.localPackage()));
+    EXPECT_EQ("", msi::compareExports(before, msi::productRegistration(msi::kCore751.productCode)));
+    EXPECT_TRUE(fileExists(three.localPackage()));
+    EXPECT_THAT(g_lines, Contains(L"DEBUG: Skipping Tessaline Core Software version 7.5.1 for S-1-5-18\n"));
 }
 
 TEST_F(WindowsInstallerCleanerTest, ProductWithoutDisplayVersionOrDisplayNameIsSkipped)

@@ -4,6 +4,7 @@
 
 #include "support/cleanerlog.h"
 #include "support/cleanupfixtures.h"
+#include "support/inffixtures.h"
 #include "support/msifixtures.h"
 #include "support/testsupport.h"
 #include "tk/installer/libinstall/productdata.h"
@@ -88,19 +89,10 @@ protected:
         for (const Fixture* fixture : all())
             for (auto& key : registration(*fixture))
                 data[key.first] = key.second;
-        for (auto& key : productSettings(L"HKLM\\Software\\Tessaline"))
+        for (auto& key : msi::exportTree(L"HKLM\\Software\\Tessaline"))
             data[key.first] = key.second;
-        for (auto& key : productSettings(L"HKLM(32-bit view)\\Software\\Tessaline"))
+        for (auto& key : msi::exportTree(L"HKLM(32-bit view)\\Software\\Tessaline"))
             data[key.first] = key.second;
-        return data;
-    }
-    // The product's settings without TessalineManager, which the unit tests write while
-    // these tests run in the same prefix; the cleanup has no business there either.
-    static msi::RegistryExport productSettings(const std::wstring& path)
-    {
-        msi::RegistryExport data = msi::exportTree(path);
-        for (auto key = data.begin(); key != data.end();)
-            key = key->first.find(L"\\TessalineManager") != std::wstring::npos ? data.erase(key) : std::next(key);
         return data;
     }
 
@@ -169,7 +161,7 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
 {
     setCoreValue(L"Version", L"7.3.1000.0");
     setCoreValue(L"GUID", kUnknownProduct);
-    const auto tessalineBefore = productSettings(L"HKLM\\Software\\Tessaline");
+    const auto tessalineBefore = msi::exportTree(L"HKLM\\Software\\Tessaline");
     const auto lowercaseBefore = registration(lowercaseNamed());
     const auto unrelatedBefore = registration(kUnrelated);
 
@@ -194,6 +186,31 @@ TEST_F(EnvironmentCleanupSystemTest, OutdatedCoreOnWindows81RemovesCoreAndListed
     EXPECT_FALSE(msi::isRegistered(graphicsNamed().productCode));
     EXPECT_EQ("", msi::compareExports(lowercaseBefore, registration(lowercaseNamed())));
     EXPECT_EQ("", msi::compareExports(unrelatedBefore, registration(kUnrelated)));
-    EXPECT_EQ("", msi::compareExports(tessalineBefore, productSettings(L"HKLM\\Software\\Tessaline")))
+    EXPECT_EQ("", msi::compareExports(tessalineBefore, msi::exportTree(L"HKLM\\Software\\Tessaline")))
         << "the mocked registration is gone again";
+}
+
+// Its own suite, after the one above has uninstalled the listed products, which a run of
+// the broken-Core branch would take. One package at a time: only the first OEM INF of the
+// class is looked at. The outdated UTF-16 one shows that such a file is read at all.
+TEST(EnvironmentCleanupDriverPackageTest, Windows81KeepsNewerUtf16AndThreePartPackages)
+{
+    test::SavedRegistryKey saved32(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY);
+    test::SavedRegistryKey saved64(HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_64KEY);
+    clearTessaline();
+    test::OemInf outdated, newer, threePart;
+    outdated.driverVer = "06/02/2013,7.2.3000.0";
+    newer.driverVer = "01/15/2015,10.0.9908.0";
+    threePart.driverVer = "04/02/2015,10.0.10053";
+    for (const auto& c : {std::make_pair(test::utf16WithMark(test::oemInfText(outdated)), true),
+                          std::make_pair(test::utf16WithMark(test::oemInfText(newer)), false),
+                          std::make_pair(test::oemInfText(threePart), false)}) {
+        test::ScopedInfFile driver(test::freeOemInfName(), c.first);
+        const test::TempFolder folder(L"packages");
+        test::PnputilStandIn pnputil(folder.path + L"\\pnputil.txt");
+        test::CleanupRun run = test::runCleanup(L"win81");
+        EXPECT_TRUE(driver.written() && run.finished && run.exitCode == 0) << run.exitCode;
+        EXPECT_EQ(c.second ? 1u : 0u, pnputil.commandLines().size()) << joined(run.lines);
+        EXPECT_NE(c.second, test::fileExists(driver.path()));
+    }
 }

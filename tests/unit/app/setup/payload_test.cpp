@@ -326,6 +326,8 @@ protected:
         test::writeFile(m_folder + L"VELA\\tessaline.sys", "sys");
         test::writeFile(m_folder + L"VELA\\DPInst.xml", "xml");
         test::writeFile(m_folder + L"VELA\\sub\\nested.txt", "nested");
+        CreateDirectoryW((m_folder + L"VELA\\sub\\deep").c_str(), nullptr);
+        test::writeFile(m_folder + L"VELA\\sub\\deep\\DPInst.xml", "deep");
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         m_previous = current;
@@ -340,7 +342,7 @@ protected:
     std::wstring m_folder, m_previous;
 };
 
-TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
+TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersWithAllSubfolders)
 {
     extractDrivers(m_folder, L"out");
     const std::vector<std::wstring> names = driverFolderNames();
@@ -354,8 +356,9 @@ TEST_F(ExtractDriversTest, RelativeTargetGetsTwelveFoldersOfTopLevelFiles)
         EXPECT_EQ("inf", readFile(destination + L"\\TessalineUsb.inf"));
         EXPECT_EQ("sys", readFile(destination + L"\\tessaline.sys"));
         EXPECT_FALSE(fileExists(destination + L"\\DPInst.xml"));
-        EXPECT_FALSE(fileExists(destination + L"\\sub"));
-        EXPECT_EQ(2u, entryCount(destination));
+        EXPECT_EQ("nested", readFile(destination + L"\\sub\\nested.txt"));
+        EXPECT_EQ("deep", readFile(destination + L"\\sub\\deep\\DPInst.xml")); // only the top one is left out
+        EXPECT_EQ(3u, entryCount(destination));
     }
     // A second extraction overwrites what is there.
     test::writeFile(m_root + L"\\out\\W2K8R2-x86\\tessaline.sys", "old");

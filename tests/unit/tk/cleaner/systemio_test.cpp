@@ -1,6 +1,7 @@
 #include "tk/libcleaner/inftext.h"
 #include "tk/libcleaner/systemio.h"
 
+#include "support/inffixtures.h"
 #include "support/testsupport.h"
 #include "unit/sys/testlogger.h"
 
@@ -47,17 +48,6 @@ std::vector<std::string> logLinesWith(size_t from, const std::string& text)
     return found;
 }
 
-// UTF-16LE with its byte-order mark, as some vendors ship their INF files.
-std::string utf16(const std::string& ascii)
-{
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
-
 TEST(InfDriverVersion, TakesTheVersionAfterTheComma)
 {
     EXPECT_EQ(Version(7, 4, 50415, 0), driverVersionOf("[Version]\nDriverVer=10/15/2014,7.4.50415.0\n"));
@@ -70,12 +60,17 @@ TEST(InfDriverVersion, TakesTheVersionAfterTheComma)
 TEST(InfDriverVersion, IsZeroWithoutACommaOrAParsableVersion)
 {
     EXPECT_EQ(Version(), driverVersionOf("DriverVer=10/15/2014\r\n"));
-    EXPECT_EQ(Version(), driverVersionOf("DriverVer=10/15/2014,7.4\r\n"));
     EXPECT_EQ(Version(), driverVersionOf("DriverVer=10/15/2014,7.65536.0.0\r\n"));
     EXPECT_EQ(Version(), driverVersionOf("[Version]\nClass=Display\n"));
     EXPECT_EQ(Version(), driverVersionOf(""));
     // Case-sensitive.
     EXPECT_EQ(Version(), driverVersionOf("driverver=10/15/2014,7.4.50415.0\n"));
+}
+
+TEST(InfDriverVersion, ShortVersionsGetZeroParts)
+{
+    EXPECT_EQ(Version(10, 0, 10053, 0), driverVersionOf("DriverVer=04/02/2015,10.0.10053\r\n"));
+    EXPECT_EQ(Version(7, 4, 0, 0), driverVersionOf("DriverVer=10/15/2014,7.4\r\n"));
 }
 
 TEST(InfDriverVersion, FirstLineMentioningDriverVerIsTakenEvenInAComment)
@@ -172,13 +167,18 @@ TEST_F(InfFileReaders, ReadTheFileWithItsCarriageReturns)
     EXPECT_EQ(Version(7, 4, 50415, 0), readInfDriverVersion(path));
 }
 
-TEST_F(InfFileReaders, Utf16FileMatchesNothing)
+TEST_F(InfFileReaders, Utf16AndUtf8WithTheirMarksReadAsTheAnsiForm)
 {
-    std::wstring path =
-        write(L"oem4.inf", utf16("[Version]\r\nProvider=Tessaline\r\nDriverVer=10/15/2014,7.4.50415.0\r\n"));
-    EXPECT_FALSE(infMentionsAny(path, {L"Tessaline", L"Provider"}));
-    EXPECT_EQ(L"", readInfProvider(path, m_probe));
-    EXPECT_EQ(Version(), readInfDriverVersion(path));
+    const std::string ansi = "[Version]\r\nProvider=Caf\xE9\r\nDriverVer=01/15/2015,10.0.9908.0\r\n";
+    const std::string utf8 = "\xEF\xBB\xBF[Version]\r\nProvider=Caf\xC3\xA9\r\nDriverVer=01/15/2015,10.0.9908.0\r\n";
+    for (const std::string& text : {ansi, test::utf16WithMark(ansi), utf8}) {
+        std::wstring path = write(L"oem4.inf", text);
+        EXPECT_TRUE(infMentionsAny(path, {L"[Version]\r"}));
+        EXPECT_EQ(L"Caf\u00E9\r", readInfProvider(path, m_probe));
+        EXPECT_EQ(Version(10, 0, 9908, 0), readInfDriverVersion(path));
+    }
+    // Without its mark UTF-16 is read byte by byte and matches nothing.
+    EXPECT_EQ(L"", readInfProvider(write(L"oem4.inf", test::utf16WithMark(ansi).substr(2)), m_probe));
 }
 
 TEST_F(InfFileReaders, MissingFileReadsAsEmptyWithoutMessage)
