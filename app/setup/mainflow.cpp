@@ -209,7 +209,8 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
         PayloadFailure failure;
         failure.file = temporaryFolder.location();
         failure.systemError = folderError;
-        messenger.errorText(describePayloadFailure(failure, folderError ? sys::windowsErrorText(folderError, true) : L""));
+        messenger.errorText(
+            describePayloadFailure(failure, folderError ? sys::windowsErrorText(folderError, true) : L""));
         return ExitFailure;
     }
 

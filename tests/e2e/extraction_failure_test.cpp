@@ -64,7 +64,7 @@ protected:
     SetupRun m_run{L"cause"};
 };
 
-// A folder renamed for the life of the object (the working locations of a test's run).
+// A folder renamed for the life of the object (a working location of a test's run).
 class RenamedFolder {
 public:
     RenamedFolder(const std::wstring& from, const std::wstring& to)
@@ -100,9 +100,15 @@ TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
         GTEST_SKIP() << "mounting a small tmpfs was refused: " << refused;
     const std::wstring temp = fromUnix(small);
     ASSERT_TRUE(fileExists(temp + L"\\.mounted")) << "the small temporary folder is not mounted";
-    // The mount script links SystemTemp.small to it; as SystemTemp, Setup unpacks there.
-    RenamedFolder systemTemp(windowsFolder(L"SystemTemp.small"), windowsFolder(L"SystemTemp"));
-    ASSERT_TRUE(systemTemp.moved()) << "no link to the small temporary folder in the Windows folder";
+    // The Windows folder's SystemTemp is linked to its folder "active": Setup unpacks
+    // there while it exists.
+    removeTree(temp + L"\\active");
+    ASSERT_TRUE(CreateDirectoryW((temp + L"\\active").c_str(), nullptr));
+    struct Deactivate {
+        std::wstring folder;
+        ~Deactivate() { removeTree(folder); }
+    } deactivate{temp + L"\\active"};
+    ASSERT_TRUE(fileExists(windowsFolder(L"SystemTemp") + L"\\.")) << "SystemTemp does not lead to the small folder";
 
     FailedRun r = run(e2eBundle(L"recorder"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
@@ -115,12 +121,14 @@ TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
     EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
     EXPECT_EQ(std::string::npos, r.runLog.find("Installation failed."));
     EXPECT_FALSE(r.installerStarted);
-    EXPECT_TRUE(namesIn(temp, L"TS*.tmp").empty()) << "the unpacked files were left behind";
+    EXPECT_TRUE(namesIn(temp + L"\\active", L"TS*.tmp").empty()) << "the unpacked files were left behind";
 }
 
 TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
 {
     // Neither working location: the Windows folder's Temp is away for the run.
+    if (!runningUnderWine())
+        GTEST_SKIP() << "moves the Windows folder's Temp away: a test prefix's only";
     ASSERT_FALSE(fileExists(windowsFolder(L"SystemTemp")));
     RenamedFolder away(windowsFolder(L"Temp"), windowsFolder(L"Temp.away"));
     ASSERT_TRUE(away.moved());

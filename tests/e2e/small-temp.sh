@@ -1,7 +1,8 @@
 #!/bin/sh
 # small-temp.sh mount|unmount <folder> [size] [link]: a small tmpfs as the working location
-# of the disk-full tests; <link> (a prefix's windows/SystemTemp.small) points at it, and
-# the test renames it to SystemTemp for its run. A mount that is refused (not root, no
+# of the disk-full tests. <link> (a prefix's windows/SystemTemp) points at its folder
+# "active", which only the disk-full test makes: for every other run the link leads
+# nowhere and Setup works in the Windows folder's Temp. A mount that is refused (not root, no
 # tmpfs) leaves <folder>.refused with the reason, which the test reports when it skips.
 set -u
 action=${1:?usage: small-temp.sh mount|unmount <folder> [size]}
@@ -18,11 +19,10 @@ mount)
         exit 0
     fi
     touch "$folder/.mounted"
-    [ -z "$link" ] || ln -sfn "$folder" "$link"
+    [ -z "$link" ] || ln -sfn "$folder/active" "$link"
     ;;
 unmount)
-    # Also a link a test that ended abnormally left under its working name.
-    [ -z "$link" ] || rm -f "$link" "$(dirname "$link")/SystemTemp"
+    [ -n "$link" ] && [ -L "$link" ] && rm -f "$link"
     if mountpoint -q "$folder"; then umount "$folder" || exit 1; fi
     rm -f "$folder.refused"
     ;;

