@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # snap-progress.sh <build-dir> [en de ja ar]: saves Setup's windows as users see them, in English,
 # German, Japanese and Arabic: the progress window and the message boxes (33 up to date,
-# 35 not an administrator, 36 unsupported Windows, 37 modified package), as
-# <build-dir>/screenshots/<window>-<language>.png. It starts its own X server and Wine
+# 35 not an administrator, 36 unsupported Windows, 37 modified package, 48 the restart
+# question), as <build-dir>/screenshots/<window>-<language>.png. It starts its own X server and Wine
 # session in a 32-bit prefix of its own (<build-dir>/wine/snap, made on first use, so that
 # it never meets a test run) and shows each window in a Wine virtual desktop, where
 # Wine draws the frames and captions itself. The locales and the fonts for Japanese and
@@ -68,7 +68,7 @@ for name in $languages; do
     # Wine takes the user's language when its session starts.
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
-    for window in progress up-to-date:33 not-admin:35 unsupported-os:36 modified:37; do
+    for window in progress up-to-date:33 not-admin:35 unsupported-os:36 modified:37 restart:48; do
         file=${window%%:*}-$name
         message=
         [ "$window" = "${window#*:}" ] || message=${window#*:}

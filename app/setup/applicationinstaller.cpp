@@ -107,7 +107,8 @@ public:
 };
 
 // `mayStart` false: the program could not be held, and so is not run.
-Installer::Result runInstaller(const std::wstring& program, const std::wstring& arguments, bool mayStart = true)
+Installer::ProgramRun runInstaller(const std::wstring& program, const std::wstring& arguments,
+                                   const std::wstring& logFile, bool mayStart = true)
 {
     DWORD exitCode = 0;
     const std::wstring commandLine = programCommandLine(program, arguments);
@@ -121,7 +122,7 @@ Installer::Result runInstaller(const std::wstring& program, const std::wstring& 
         else
             TS_LOG(logged, sys::LogLevel::Error) << "Installer could not be started: " << sys::logText(commandLine);
     }
-    return result;
+    return Installer::ProgramRun{program, started, exitCode, result, logFile};
 }
 
 // Resource "EXE" `id` written into a new temporary file of the folder; "" when the
@@ -138,12 +139,14 @@ std::wstring brandingFile(const std::wstring& folder, HMODULE module, int id)
 } // namespace
 
 ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstring arguments,
-                                           std::wstring productCodeKey, std::wstring productCodeValue)
+                                           std::wstring productCodeKey, std::wstring productCodeValue,
+                                           std::wstring logFile)
     : m_programPath(std::move(programPath)),
       m_arguments(std::move(arguments)),
       m_productCodeKey(std::move(productCodeKey)),
       m_productCodeValue(std::move(productCodeValue)),
-      m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe"))
+      m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe")),
+      m_logFile(std::move(logFile))
 {
 }
 
@@ -153,9 +156,8 @@ Installer::Result ApplicationInstaller::install()
         m_heldProgram = sys::win32::holdFile(m_programPath);
     tk::install::TemporaryCopy program(m_programPath, L".exe");
     const sys::win32::FileHandle copy = sys::win32::holdFile(program.path());
-    if (!copy)
-        return runInstaller(program.path(), m_arguments, false);
-    return runInstaller(program.path(), m_arguments);
+    m_runs.push_back(runInstaller(program.path(), m_arguments, m_logFile, copy.valid()));
+    return m_runs.back().result;
 }
 
 Installer::Result ApplicationInstaller::uninstall()
@@ -167,7 +169,8 @@ Installer::Result ApplicationInstaller::uninstall()
     // its full path, so that no msiexec.exe beside Setup runs elevated.
     DWORD exitCode = 0;
     bool started = sys::win32::runProcess(L"msiexec /qr /x " + productCode, exitCode, m_uninstallProgram);
-    return mapInstallerExitCode(started, exitCode);
+    m_runs.push_back(ProgramRun{m_uninstallProgram, started, exitCode, mapInstallerExitCode(started, exitCode), L""});
+    return m_runs.back().result;
 }
 
 Installer::Result ApplicationInstaller::verify()
@@ -201,7 +204,7 @@ std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE
     in.folder = folder;
     in.logPath = installerLogPath(L"TSC");
     return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), L"SOFTWARE\\Tessaline\\Core",
-                                                  L"GUID");
+                                                  L"GUID", in.logPath);
 }
 
 std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
@@ -211,9 +214,10 @@ std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMOD
     if (!sys::win32::createTempFileName(folder, L"TS", program) ||
         !writeResourceToFile(module, sys::win32::isWow64() ? ProductInstaller64 : ProductInstaller32, program))
         return nullptr;
-    return std::make_unique<ApplicationInstaller>(
-        program, productArgumentText(settings, installerLogPath(L"TSP")),
-        L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME), L"ProductCode");
+    const std::wstring logPath = installerLogPath(L"TSP");
+    return std::make_unique<ApplicationInstaller>(program, productArgumentText(settings, logPath),
+                                                  L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME),
+                                                  L"ProductCode", logPath);
 }
 
 }}} // namespace ts::app::setupInstall

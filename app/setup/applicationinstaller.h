@@ -50,8 +50,9 @@ bool readProductCode(const std::wstring& key, const std::wstring& value, std::ws
 // with the product code found under HKLM\<productCodeKey>.
 class ApplicationInstaller : public Installer {
 public:
+    // `logFile`: the log the program is told to write (for the logs of Setup).
     ApplicationInstaller(std::wstring programPath, std::wstring arguments, std::wstring productCodeKey,
-                         std::wstring productCodeValue);
+                         std::wstring productCodeValue, std::wstring logFile = std::wstring());
 
     // Runs the program (as an ".exe" copy when it has another extension) and waits. The
     // program, and the copy from its writing on, are held until the run ends.
@@ -75,6 +76,7 @@ private:
     std::wstring m_productCodeKey;
     std::wstring m_productCodeValue;
     std::wstring m_uninstallProgram;
+    std::wstring m_logFile;
     sys::win32::FileHandle m_heldProgram;
 };
 

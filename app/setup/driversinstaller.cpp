@@ -148,6 +148,9 @@ Installer::Result DriversInstaller::install()
                 programCommandLine(destination, driverInstallerArguments(m_userInterfaceMode));
             writeDebugOutput(L"Launching: " + command);
             ran = copy && sys::win32::runProcess(command, exitCode);
+            // The driver installer keeps its own log in the Windows folder.
+            m_runs.push_back(ProgramRun{destination, ran, exitCode, ran ? MapDpInstExitCode(exitCode) : Failed,
+                                        sys::win32::joinPath(sys::win32::getWindowsDirectory(), L"DPINST.LOG")});
         }
         if (!ran) {
             if (vela)

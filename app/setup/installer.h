@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -44,9 +45,23 @@ public:
     };
     const UnreadableFile& unreadableFile() const { return m_unreadable; }
 
+    // A program that install() or uninstall() ran, for the logs.
+    struct ProgramRun {
+        std::wstring program;
+        bool started = false;
+        uint32_t exitCode = 0; // the Windows error when it did not start
+        Result result = NotRun;
+        std::wstring logFile; // "" when it writes none
+    };
+    const std::vector<ProgramRun>& programRuns() const { return m_runs; }
+
 protected:
     UnreadableFile m_unreadable;
+    std::vector<ProgramRun> m_runs;
 };
+
+// "succeeded", "restart required", "failed", "not run".
+const char* resultName(Installer::Result result);
 
 class NullInstaller : public Installer {
 public:

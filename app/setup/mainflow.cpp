@@ -12,6 +12,7 @@
 #include "sys/libutils/logger.h"
 #include "sys/libutils/option.h"
 #include "sys/libutils/setuprunlog.h"
+#include "sys/libutils/win32/commandline.h"
 #include "sys/libutils/win32/device.h"
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/osinfo.h"
@@ -73,22 +74,19 @@ public:
         errorText(formatMessage(loadString(id, fallback, GetUserDefaultUILanguage()), m_productName));
     }
 
-    // A text already in the user's words.
+    // A text already in the user's words. Logged first: a box may wait for a click until
+    // a deployment tool's time-out ends the run.
     void errorText(const std::wstring& text)
     {
+        logError(toNarrow(text));
         showMessage(m_quiet, text,
                     formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", GetUserDefaultUILanguage()),
                                   m_productName),
                     MB_ICONERROR);
-        logError(toNarrow(text));
     }
 
-    // An ERROR line in both logs, no box.
-    void logError(const std::string& text)
-    {
-        m_log.write(LogLevel::Error, text);
-        logLibraryError(text);
-    }
+    // An ERROR line in both logs (the run log mirrors to the library log), no box.
+    void logError(const std::string& text) { m_log.write(LogLevel::Error, text); }
     // For support only: an ERROR line in the library log.
     void logLibraryError(const std::string& text) { TS_LOG(m_library, LogLevel::Error) << text; }
 
@@ -168,6 +166,15 @@ std::string versionLine(const char* name, const Version& version)
     return std::string(name) + ": " + sys::toNarrowString(version);
 }
 
+// What the option parser passed over (it ignores positional words) or did not know.
+void logArguments(SetupRunLog& log, const sys::GroupOption& group)
+{
+    for (const std::string& word : group.ignoredArguments())
+        log.write(LogLevel::Warn, "Ignored argument (options start with -): " + word);
+    for (const std::string& token : group.unknownArguments())
+        log.write(LogLevel::Error, "Unknown argument: " + token);
+}
+
 // Steps after the run log is open. Returns the exit code; errors go to runSetup, which
 // closes the run log. Every exit releases the mutex and deletes the temporary folder
 // through their owners.
@@ -175,8 +182,9 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
 {
     const SetupOptionValues values = options.values();
     const bool quiet = values.silent && !values.mupLogFile.empty();
-    log.open(values.mupLogFile);
+    log.open(sys::win32::fromUtf8(values.mupLogFile));
     log.write(LogLevel::Info, "Arguments: " + commandLine);
+    logArguments(log, options.group);
 
     const std::wstring productName = loadString(IDS_PRODUCT_NAME);
     Messenger messenger(log, quiet, productName);
@@ -196,7 +204,7 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     sys::win32::Handle mutex(CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector"));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         messenger.logError("Tessaline Setup is already running");
-        return ExitSuccess;
+        return ExitAlreadyRunning;
     }
 
     // Before anything is written or loaded: the installer API library's copy goes into
@@ -240,9 +248,9 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     if (nothingToDo(settings)) {
         std::wstring text = formatMessage(loadString(IDS_UP_TO_DATE, L"%1 software is already up to date", language),
                                           shortName);
+        log.write(LogLevel::Info, toNarrow(text));
         showMessage(quiet, text, formatMessage(loadString(IDS_CAPTION, L"Install %1 software", language), shortName),
                     MB_ICONINFORMATION);
-        log.write(LogLevel::Info, toNarrow(text));
         return ExitUpToDate;
     }
 
@@ -266,7 +274,7 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
         log.write(LogLevel::Info, "Extracting drivers.");
         if (!hasCorePackage(folder))
             throw std::runtime_error(kNoCorePackageError);
-        extractDrivers(folder, tk::gui::resource::toWide(values.extractAsDriver));
+        extractDrivers(folder, sys::win32::fromUtf8(values.extractAsDriver));
         progress.stop();
         return ExitSuccess;
     }
@@ -276,10 +284,11 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
 
     bool restartRequired = false;
     SetupInstallerFactory factory(folder, instance, settings, language, messenger);
-    int result = runInstallSequence(factory, settings, restartRequired);
+    std::vector<std::string> runs;
+    int result = runInstallSequence(factory, settings, restartRequired, &runs);
 
     tk::install::RebootProperties reboot;
-    RestartService restart;
+    RestartService restart(productName, language);
     auto openPage = [&] {
         sys::win32::DevicesReader devices;
         tk::gui::resource::OpenURL(&messenger.library(), installCompleteAddress(loadString(IDS_INSTALL_COMPLETE_SITE),
@@ -287,12 +296,13 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
                                                                    loadString(IDS_PRODUCT_ID),
                                                                    deviceSuffix(devices.getUsbHardwareIds())));
     };
-    int exitCode = finishInstallation(result, restartRequired, settings, values.disableInstallCompleteNotification,
-                                      loadString(IDS_INSTALL_COMPLETE_PAGE) == L"Yes", reboot, restart, openPage,
-                                      log);
-    if (exitCode == ExitFailure)
-        messenger.logLibraryError("Installation failed.");
-    return exitCode;
+    const InstallationOutcome outcome =
+        finishInstallation(result, restartRequired, settings, values.disableInstallCompleteNotification,
+                           loadString(IDS_INSTALL_COMPLETE_PAGE) == L"Yes", reboot, restart, openPage, log);
+    for (const std::string& run : runs)
+        log.write(LogLevel::Info, run);
+    log.write(LogLevel::Info, restartDecisionText(outcome.restart));
+    return outcome.exitCode;
 }
 
 } // namespace
@@ -387,23 +397,53 @@ std::wstring installCompleteAddress(const std::wstring& site, const std::wstring
            L"&productId=" + productId + deviceSuffix;
 }
 
-int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
-                       bool disableInstallCompleteNotification, bool pageWanted, tk::install::IRebootProperties& reboot,
-                       IRestartService& restart, const std::function<void()>& openPage, SetupRunLog& log)
+const char* restartDecisionText(RestartDecision decision)
 {
-    if (result == 0 && reboot.isRebootNeededNow() && !settings.noReboot && restart.restart())
-        return result;
-    if (result == 0 && !settings.silent && !disableInstallCompleteNotification && pageWanted)
-        openPage();
-    if (restartRequired) {
-        reboot.setSoftwareRequiresReboot(true);
-        return ExitRestartRequired;
+    switch (decision) {
+    case RestartDecision::NotNeeded: return "Restart: not needed";
+    case RestartDecision::Started: return "Restart: started, as the Core software asked";
+    case RestartDecision::Suppressed: return "Restart: needed, not started (-noreboot)";
+    case RestartDecision::Declined: return "Restart: needed, the user chose not now";
+    case RestartDecision::NotStarted: return "Restart: needed, could not be started";
+    case RestartDecision::LeftPending: return "Restart: needed by an installer, left to the user";
+    case RestartDecision::AfterFailure: return "Restart: needed, not started because the installation failed";
     }
-    if (result == 0)
-        log.write(LogLevel::Info, "Installation completed successfully.");
-    else
+    return "Restart: unknown";
+}
+
+InstallationOutcome finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
+                                       bool disableInstallCompleteNotification, bool pageWanted,
+                                       tk::install::IRebootProperties& reboot, IRestartService& restart,
+                                       const std::function<void()>& openPage, SetupRunLog& log)
+{
+    const bool now = reboot.isRebootNeededNow();
+    const bool pending = restartRequired || now;
+    if (result != 0) {
+        // A deployment tool reads 3010 as success: the failure is what it must see.
+        if (pending)
+            reboot.setSoftwareRequiresReboot(true);
         log.write(LogLevel::Error, "Installation failed.");
-    return result;
+        return {ExitFailure, pending ? RestartDecision::AfterFailure : RestartDecision::NotNeeded};
+    }
+    RestartDecision decision = pending ? RestartDecision::LeftPending : RestartDecision::NotNeeded;
+    if (now) {
+        if (settings.noReboot)
+            decision = RestartDecision::Suppressed;
+        else if (!settings.silent && !restart.askToRestart())
+            decision = RestartDecision::Declined;
+        else if (restart.restart(settings.silent))
+            return {result, RestartDecision::Started};
+        else
+            decision = RestartDecision::NotStarted;
+    }
+    if (!settings.silent && !disableInstallCompleteNotification && pageWanted)
+        openPage();
+    if (pending) {
+        reboot.setSoftwareRequiresReboot(true);
+        return {ExitRestartRequired, decision};
+    }
+    log.write(LogLevel::Info, "Installation completed successfully.");
+    return {result, decision};
 }
 
 int runSetup(HINSTANCE instance, const char* commandLine)
@@ -411,24 +451,29 @@ int runSetup(HINSTANCE instance, const char* commandLine)
     SetupRunLog log;
     SetupOptions options;
     const std::string arguments = commandLine ? commandLine : "";
+    int exitCode = ExitFailure;
     try {
         srand(GetTickCount());
         sys::Logger::create(logCode("TSS", static_cast<unsigned>(rand()) & 0xFFFF), LogLevel::Verbose, 1, true);
-        options.group.parseCommandLine(arguments);
-        return mainFlow(instance, arguments, options, log);
+        log.mirrorToLibraryLog();
+        // The wide command line in UTF-8: a run log or folder path outside the ANSI code
+        // page stays whole (the narrow one has "?" there).
+        options.group.parseCommandLine(sys::win32::toUtf8(sys::win32::processArguments()));
+        exitCode = mainFlow(instance, arguments, options, log);
     } catch (...) {
         std::string description = sys::describeCurrentException();
         // A bad command line fails before the run log is open: open it now, so that a
         // silent deployment still finds why it ended.
-        if (!log.isOpen() && !options.mupLogFile.getValue().empty()) {
-            log.open(options.mupLogFile.getValue());
+        if (!log.isStarted()) {
+            log.open(sys::win32::fromUtf8(options.mupLogFile.getValue()));
             log.write(LogLevel::Info, "Arguments: " + arguments);
+            logArguments(log, options.group);
         }
         log.write(LogLevel::Error, description);
-        SetupLogged library;
-        TS_LOG(library, LogLevel::Error) << description;
-        return ExitFailure;
+        exitCode = ExitFailure;
     }
+    log.write(LogLevel::Info, "Exit code: " + std::to_string(exitCode));
+    return exitCode;
 }
 
 }}} // namespace ts::app::setupInstall

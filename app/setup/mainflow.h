@@ -22,6 +22,7 @@ enum ExitCode : int {
     ExitSuccess = 0,
     ExitFailure = 1,
     ExitNotAdministrator = 5,
+    ExitAlreadyRunning = 1618, // ERROR_INSTALL_ALREADY_RUNNING: deployment tools retry later
     ExitUnsupportedOs = 1633,
     ExitNotSigned = 1790,
     ExitRestartRequired = 3010,
@@ -69,12 +70,34 @@ std::wstring deviceSuffix(const std::vector<std::wstring>& hardwareIds);
 std::wstring installCompleteAddress(const std::wstring& site, const std::wstring& versionText,
                                     const std::wstring& productId, const std::wstring& deviceSuffix);
 
-// What happens after the install sequence: restart, post-install page, flags, exit code.
-// `openPage` is called when the page is to be opened.
-int finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
-                       bool disableInstallCompleteNotification, bool pageWanted,
-                       tk::install::IRebootProperties& reboot, IRestartService& restart,
-                       const std::function<void()>& openPage, sys::SetupRunLog& log);
+// What the end of an installation did about a restart.
+enum class RestartDecision {
+    NotNeeded,
+    Started,      // the Core software asked for one now
+    Suppressed,   // -noreboot
+    Declined,     // the user chose "not now"
+    NotStarted,   // it could not be started
+    LeftPending,  // an installer needs one; Setup restarts only for the Core software's request
+    AfterFailure, // needed, but the installation failed
+};
+// The run-log text of a decision ("Restart: ...").
+const char* restartDecisionText(RestartDecision decision);
+
+struct InstallationOutcome {
+    int exitCode;
+    RestartDecision restart;
+};
+
+// What happens after the install sequence (`result` 0 or 1; `restartRequired`: an
+// installer asked for a restart): the restart, the post-install page (`openPage`), the
+// restart need told to the Core software, and the exit code. A failure ends in 1 whatever
+// is pending; a restart that is needed and not performed in 3010. The Core software's
+// request to restart now is carried out at once in a silent run (applications closed) and
+// asked of the user otherwise (applications may ask to save); never with noReboot.
+InstallationOutcome finishInstallation(int result, bool restartRequired, const InstallSettings& settings,
+                                       bool disableInstallCompleteNotification, bool pageWanted,
+                                       tk::install::IRebootProperties& reboot, IRestartService& restart,
+                                       const std::function<void()>& openPage, sys::SetupRunLog& log);
 
 }} // namespace app::setupInstall
 } // namespace ts

@@ -15,6 +15,8 @@
 #define IDS_NOT_ADMIN 35
 #define IDS_UNSUPPORTED_OS 36
 #define IDS_MODIFIED 37
+// Setup's own questions, per language; a block that product folders do not replace.
+#define IDS_RESTART_QUESTION 48
 
 #define IDD_PROGRESS 101
 #define IDC_PROGRESS_TEXT 1001

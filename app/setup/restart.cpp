@@ -1,5 +1,6 @@
 #include "app/setup/restart.h"
 
+#include "app/setup/resource.h"
 #include "sys/libutils/exception.h"
 #include "sys/libutils/logger.h"
 #include "sys/libutils/win32/handle.h"
@@ -39,7 +40,31 @@ bool failed(RestartLog& log, const char* step)
 }
 } // namespace
 
-bool RestartService::restart()
+RestartService::RestartService(std::wstring productName, uint16_t language)
+    : m_productName(std::move(productName)), m_language(language)
+{
+}
+
+const unsigned kRestartQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND;
+
+RestartQuestion restartQuestion(const std::wstring& productName, uint16_t language)
+{
+    using namespace tk::gui::resource;
+    static const wchar_t* const fallback =
+        L"Windows must restart to finish installing %1. Restart now? Programs with unsaved work will ask you to save "
+        L"it first. Choose No to restart later.";
+    const std::wstring question = loadString(IDS_RESTART_QUESTION, fallback, language);
+    return {formatMessage(question.empty() ? fallback : question, productName),
+            formatMessage(loadString(IDS_CAPTION, L"Install Tessaline Software for %1", language), productName)};
+}
+
+bool RestartService::askToRestart()
+{
+    const RestartQuestion question = restartQuestion(m_productName, m_language);
+    return MessageBoxW(nullptr, question.text.c_str(), question.caption.c_str(), kRestartQuestionStyle) == IDYES;
+}
+
+bool RestartService::restart(bool forceApplicationsClosed)
 {
     RestartLog log;
     sys::win32::Handle token;
@@ -47,9 +72,12 @@ bool RestartService::restart()
         return failed(log, "OpenProcessToken");
     if (!setShutdownPrivilege(token.get(), true))
         return failed(log, "enabling SeShutdownPrivilege");
-    TS_LOG(log, kInfo) << "Restarting the machine";
-    if (!InitiateSystemShutdownA(nullptr, nullptr, 0, TRUE, TRUE))
-        return failed(log, "InitiateSystemShutdownA");
+    TS_LOG(log, kInfo) << "Restarting the machine"
+                       << (forceApplicationsClosed ? ", applications closed" : ", applications may ask to save");
+    if (!InitiateSystemShutdownExA(nullptr, nullptr, 0, forceApplicationsClosed, TRUE,
+                                   SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                                       SHTDN_REASON_FLAG_PLANNED))
+        return failed(log, "InitiateSystemShutdownExA");
     setShutdownPrivilege(token.get(), false);
     TS_LOG(log, kInfo) << "Restart started";
     return true;

@@ -7,6 +7,7 @@
 
 namespace ts { namespace app { namespace setupInstall {
 
+// The texts are UTF-8: Setup parses the wide command line in that form.
 struct SetupOptionValues {
     bool noreboot = false;
     bool suppressUpToDateInfo = false;

@@ -296,6 +296,8 @@ void GroupOption::parseArguments(int& count, char** tokens)
 {
     bool failed = false;
     int index = 1;
+    m_unknown.clear();
+    m_ignored.clear();
     while (index < count) {
         const char* token = tokens[index];
         if (token[0] != '-' || token[1] == '\0') {
@@ -315,12 +317,15 @@ void GroupOption::parseArguments(int& count, char** tokens)
         if (consumed <= 0) {
             printf("Unknown argument: -%s\n", wanted.c_str());
             fflush(stdout);
+            m_unknown.push_back(token);
             failed = true;
             consumed = 1;
         }
         std::copy(tokens + index + consumed, tokens + count, tokens + index);
         count -= consumed;
     }
+    // Only positional tokens are left.
+    m_ignored.assign(tokens + 1, tokens + std::max(count, 1));
     if (failed)
         throw MessageException(12);
 }

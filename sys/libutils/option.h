@@ -190,9 +190,16 @@ public:
     // lowered. (The virtual parse() of a group member does nothing.)
     void parseArguments(int& count, char** tokens);
 
+    // Of the last parse, also when it threw: the tokens of unknown options ("-name"), and
+    // the positional tokens it skipped, in command-line order.
+    const std::vector<std::string>& unknownArguments() const { return m_unknown; }
+    const std::vector<std::string>& ignoredArguments() const { return m_ignored; }
+
 private:
     std::string m_extraText;
     std::vector<option::Option*> m_members;
+    std::vector<std::string> m_unknown;
+    std::vector<std::string> m_ignored;
 };
 
 // An option that registers itself in a group on construction. The group must not be

@@ -1,5 +1,8 @@
 #include "sys/libutils/setuprunlog.h"
 
+#include "sys/libutils/exception.h"
+#include "sys/libutils/text.h"
+
 namespace ts { namespace sys {
 
 namespace {
@@ -16,6 +19,10 @@ int64_t frequency()
         return 0;
     return f.QuadPart;
 }
+
+struct SetupLibraryLog : Logger::Logged {
+    SetupLibraryLog() : Identity("Setup", ""), Logged(Logger::instance(), "Setup", "") {}
+};
 } // namespace
 
 SetupRunLog::SetupRunLog() : m_start(frequency() ? ticks() : GetTickCount()) {}
@@ -33,15 +40,32 @@ uint64_t SetupRunLog::elapsedMs() const
     return static_cast<uint64_t>((ticks() - m_start) * 1000 / f);
 }
 
-void SetupRunLog::open(const std::string& path)
+void SetupRunLog::mirrorToLibraryLog()
 {
-    m_file.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_library)
+        m_library.reset(new SetupLibraryLog);
+}
+
+void SetupRunLog::open(const std::wstring& path)
+{
+    m_opened = true;
+    if (!path.empty()) {
+        m_file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const DWORD error = m_file.valid() ? 0 : GetLastError();
+        if (error && m_library) {
+            TS_LOG(*m_library, LogLevel::Error) << "The run log " << logText(path) << " could not be opened: "
+                                                << toNarrow(windowsErrorText(error));
+        }
+    }
     write(LogLevel::Info, "Start Tessaline Setup");
 }
 
 void SetupRunLog::write(int level, const std::string& text)
 {
+    if (m_library) {
+        TS_LOG(*m_library, level) << text;
+    }
     if (!m_file.valid())
         return;
     std::string line = formatRunLogLine(elapsedMs(), level, text) + "\r\n";
@@ -51,9 +75,10 @@ void SetupRunLog::write(int level, const std::string& text)
 
 void SetupRunLog::close()
 {
-    if (!m_file.valid())
+    if (!m_opened)
         return;
     write(LogLevel::Info, "Stop Tessaline Setup");
+    m_opened = false;
     m_file.reset();
 }
 

@@ -74,8 +74,9 @@ TEST(ExitCodeTable, ListsEveryCodeOfSetupWithWhatToDo)
         EXPECT_FALSE(row.second.meaning.empty()) << row.first;
         EXPECT_FALSE(row.second.deployment.empty()) << row.first << " has no deployment action";
     }
-    const std::vector<uint32_t> setupCodes = {ExitSuccess,     ExitFailure,         ExitNotAdministrator, ExitUnsupportedOs,
-                                              ExitNotSigned,   ExitRestartRequired, ExitUpToDate};
+    const std::vector<uint32_t> setupCodes = {ExitSuccess,        ExitFailure,   ExitNotAdministrator,
+                                              ExitAlreadyRunning, ExitUnsupportedOs, ExitNotSigned,
+                                              ExitRestartRequired, ExitUpToDate};
     std::vector<uint32_t> sorted = setupCodes;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, documented);
@@ -84,6 +85,7 @@ TEST(ExitCodeTable, ListsEveryCodeOfSetupWithWhatToDo)
     EXPECT_NE(std::string::npos, lower(rows.at(ExitSuccess).deployment).find("success"));
     EXPECT_NE(std::string::npos, lower(rows.at(ExitUpToDate).deployment).find("success"));
     EXPECT_NE(std::string::npos, lower(rows.at(ExitRestartRequired).deployment).find("restart"));
+    EXPECT_NE(std::string::npos, lower(rows.at(ExitAlreadyRunning).deployment).find("retry later"));
     for (uint32_t code : {ExitNotAdministrator, ExitUnsupportedOs, ExitNotSigned})
         EXPECT_NE(std::string::npos, lower(rows.at(code).deployment).find("do not retry")) << code;
 }

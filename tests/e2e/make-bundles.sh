@@ -5,6 +5,7 @@
 # the stub tsdpinst; each driver folder has a signed catalog. "demo" is the demo
 # product's bundle. "recorder" opens its post-install page on the scheme tessaline-e2e;
 # "pageno" has product string 6 "yes", which is not "Yes", and so opens none.
+# "extradriver" has a driver folder besides VELA.
 # "nocatalog" and "badcatalog" carry a VELA folder without a catalog and with one whose
 # signature was damaged.
 set -euo pipefail
@@ -91,10 +92,10 @@ for i in range(64, 320):
 open(p, "wb").write(d)' "$out/damaged/payload.7z"
 bundle "$out/damaged" "$out/damaged.exe" >/dev/null
 
-# A payload without the Core package.
+# A payload without the Core package (which the bundler reports).
 product "$out/nocore" "$recorder"
 rm "$out/nocore/payload/VELA/TessalineCore.dat" "$out/nocore/payload/VELA/TessalineCore64.dat"
-bundle "$out/nocore" "$out/nocore.exe" >/dev/null
+bundle "$out/nocore" "$out/nocore.exe" --allow-problems >/dev/null 2>&1
 
 product "$out/nocatalog" "$recorder"
 rm "$out/nocatalog/payload/VELA/sub/tessaline.cat"
@@ -111,15 +112,23 @@ for d in DPINST32 DPINST64; do cp "$build/bin/tsdpinst.exe" "$out/dpinstunsigned
 bundle "$out/dpinstunsigned" "$out/dpinstunsigned.exe" --allow-problems >/dev/null 2>&1
 product "$out/dpinstms" "$recorder"
 for d in DPINST32 DPINST64; do cp "$out/dpinst-microsoft.exe" "$out/dpinstms/payload/$d/DpInst.exe"; done
-bundle "$out/dpinstms" "$out/dpinstms.exe" --allow-problems >/dev/null 2>&1
+bundle "$out/dpinstms" "$out/dpinstms.exe" >/dev/null
 
 # A signed catalog whose list of hashes was changed after signing (the system tests).
 "$tools/make-catalog.py" --damage-list "$out/recorder/payload/VELA/sub/tessaline.cat" "$out/listchanged.cat"
 
+# A second driver folder, which the driver pass (not only staging) runs the stub in.
+product "$out/extradriver" "$recorder"
+mkdir -p "$out/extradriver/payload/EXTRA"
+printf '; extra\r\n' >"$out/extradriver/payload/EXTRA/extra.inf"
+catalog "$out/extradriver/payload/EXTRA" "$out/extradriver/payload/EXTRA/extra.cat"
+printf 'DRIVER "Extra Device" x64 * "EXTRA"\nDRIVER "Extra Device" x86 * "EXTRA"\n' >>"$out/extradriver/layout.txt"
+bundle "$out/extradriver" "$out/extradriver.exe" >/dev/null
+
 # A payload with the 32-bit Core package only: no staging, no driver extraction.
 product "$out/core32only" "$recorder"
 rm "$out/core32only/payload/VELA/TessalineCore64.dat"
-bundle "$out/core32only" "$out/core32only.exe" >/dev/null
+bundle "$out/core32only" "$out/core32only.exe" --allow-problems >/dev/null 2>&1
 
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"

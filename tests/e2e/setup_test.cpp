@@ -105,7 +105,8 @@ protected:
         const std::set<std::wstring> before = workingFolders();
         const LogSizes logsBefore = libraryLogsIn(temp);
         // Windows the run shows are closed (a box waits for a click under the test display).
-        ProcessResult result = runProcess(L"\"" + e2eBundle(name) + L"\" " + options + L" -mupLogFile " + log, 120000,
+        ProcessResult result = runProcess(L"\"" + e2eBundle(name) + L"\" " + options +
+                                              (m_runLog ? L" -mupLogFile " + log : L""), 120000,
                                           (environment + L'\0').c_str(), L"", m_closeWindows);
         BundleRun out;
         out.exitCode = result.started ? result.exitCode : 0xFFFFFFFF;
@@ -151,6 +152,8 @@ protected:
     std::unique_ptr<UrlSchemeRecorder> m_pages;
     // Windows the run shows are closed unless a test watches the progress window.
     bool m_closeWindows = true;
+    // Runs get -mupLogFile unless a test clears this.
+    bool m_runLog = true;
     // The progress window's title: product string 0 of the bundle.
     std::wstring m_windowTitle = L"Tessaline E2E Test";
 };
@@ -288,10 +291,17 @@ TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
     EXPECT_NE(std::string::npos, failed.runLog.find("ERROR  \tInstallation failed."));
     EXPECT_TRUE(failed.tempFoldersLeft.empty());
 
-    BundleRun restart = run(L"recorder", L"-silent", L"3010");
-    EXPECT_EQ(0u, restart.exitCode) << restart.runLog;
+    // A restart the installers need and Setup does not perform: 3010, and both logs say
+    // why, with each installer's exit code and log, just before the end.
+    BundleRun restart = run(L"recorder", L"-silent -noreboot", L"3010");
+    EXPECT_EQ(3010u, restart.exitCode) << restart.runLog;
     EXPECT_EQ(2u, restart.commandLines.size());
-    EXPECT_NE(std::string::npos, restart.runLog.find("Installation completed successfully."));
+    for (const std::string& log : {restart.runLog, restart.libraryLog}) {
+        const size_t core = log.find("exited with 3010 (restart required), log " + narrow(tempFolder()) + "TSC");
+        const size_t product = log.find("Product installer: ", core), exit = log.find("Exit code: 3010", product);
+        EXPECT_LT(log.find("Restart: needed by an installer, left to the user", product), exit) << log;
+        EXPECT_LT(exit, log.rfind("Stop Tessaline Setup")) << log;
+    }
     EXPECT_TRUE(restart.tempFoldersLeft.empty());
 }
 
@@ -354,6 +364,34 @@ TEST_F(SetupEndToEnd, KilledRunsLeaveNothingOnceARunCompletes)
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     for (const std::wstring& folder : workingFolders())
         EXPECT_TRUE(before.count(folder)) << narrow(folder) << " was left";
+}
+
+// An administrator's mistakes and a run without a run log: the library log says it all.
+TEST_F(SetupEndToEnd, LibraryLogRecordsARunWithoutRunLog)
+{
+    m_runLog = false;
+    BundleRun r = run(L"recorder", L"-silent /silent noreboot");
+    EXPECT_EQ(0u, r.exitCode) << r.libraryLog;
+    for (const char* line : {"\tWARN\tsetuprunlog.cpp:", "\tIgnored argument (options start with -): /silent\n",
+                             "\tIgnored argument (options start with -): noreboot\n",
+                             "\tINFO\tsetuprunlog.cpp:", "\tInstallation completed successfully.\n", "\tExit code: 0\n"})
+        EXPECT_NE(std::string::npos, r.libraryLog.find(line)) << line << r.libraryLog;
+    BundleRun unknown = run(L"recorder", L"-silent -Silent");
+    EXPECT_EQ(1u, unknown.exitCode);
+    EXPECT_NE(std::string::npos, unknown.libraryLog.find("\tUnknown argument: -Silent\n")) << unknown.libraryLog;
+}
+
+// The product installer fails while a driver pass asks for a restart: the failure is the
+// exit code; the restart is still recorded and named.
+TEST_F(SetupEndToEnd, FailureOutranksAPendingRestart)
+{
+    BundleRun r = run(L"extradriver", L"-silent -noreboot", L"0",
+                      std::wstring(L"TS_RECORD_EXIT_PRODUCT=1603") + L'\0' + L"TS_DPINST_EXIT_EXTRA=0x40000000" + L'\0');
+    EXPECT_EQ(1u, r.exitCode) << r.runLog;
+    for (const char* line : {"ERROR  \tInstallation failed.", "exited with 1603 (failed), log ",
+                             "INFO   \tRestart: needed, not started because the installation failed",
+                             "\\EXTRA\\DpInst.exe exited with 0x40000000 (restart required), log "})
+        EXPECT_NE(std::string::npos, r.runLog.find(line)) << line << r.runLog;
 }
 
 TEST_F(SetupEndToEnd, UnsignedCorePackageStopsBeforeAnythingRuns)
@@ -604,6 +642,10 @@ TEST_F(RebootFlags, CoreAskingForARestartNowRestartsAndEndsWithZero)
 {
     BundleRun r = run(L"recorder", L"-silent", L"0", rebootNow(L"1"));
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    // Silent: the administrator asked for the restart; nobody is asked.
+    EXPECT_NE(std::string::npos, r.runLog.find("INFO   \tRestart: started, as the Core software asked")) << r.runLog;
+    EXPECT_NE(std::string::npos, r.libraryLog.find("\tRestarting the machine, applications closed")) << r.libraryLog;
+    EXPECT_EQ(0, r.windowsClosed);
     EXPECT_EQ(2u, r.commandLines.size());
     EXPECT_NE(std::string::npos, r.libraryLog.find("\tRestartService\t")) << r.libraryLog;
     EXPECT_NE(std::string::npos, r.libraryLog.find("\tINFO\trestart.cpp:")) << r.libraryLog;
@@ -615,15 +657,26 @@ TEST_F(RebootFlags, CoreAskingForARestartNowRestartsAndEndsWithZero)
 
 TEST_F(RebootFlags, NoRebootOrAnotherTextDoesNotRestart)
 {
+    // The Core software needs the restart: a deployment tool must see 3010.
     BundleRun noReboot = run(L"recorder", L"-silent -noreboot", L"0", rebootNow(L"1"));
-    EXPECT_EQ(0u, noReboot.exitCode) << noReboot.runLog;
+    EXPECT_EQ(3010u, noReboot.exitCode) << noReboot.runLog;
     EXPECT_EQ(std::string::npos, noReboot.libraryLog.find("\tRestartService\t")) << noReboot.libraryLog;
-    EXPECT_NE(std::string::npos, noReboot.runLog.find("Installation completed successfully."));
+    EXPECT_NE(std::string::npos, noReboot.runLog.find("Restart: needed, not started (-noreboot)"));
 
     BundleRun other = run(L"recorder", L"-silent", L"0", rebootNow(L"true"));
     EXPECT_EQ(0u, other.exitCode) << other.runLog;
     EXPECT_EQ(std::string::npos, other.libraryLog.find("\tRestartService\t")) << other.libraryLog;
     EXPECT_NE(std::string::npos, other.runLog.find("Installation completed successfully."));
+}
+
+// Nobody loses unsaved work to a restart they were not asked about; "not now" is 3010.
+TEST_F(RebootFlags, InteractiveRunAsksBeforeRestarting)
+{
+    BundleRun r = run(L"recorder", L"", L"0", rebootNow(L"1"));
+    EXPECT_EQ(3010u, r.exitCode) << r.runLog;
+    EXPECT_EQ(getenv("TS_XDISPLAY") ? 1 : 0, r.windowsClosed); // the question, answered No
+    EXPECT_NE(std::string::npos, r.runLog.find("INFO   \tRestart: needed, the user chose not now")) << r.runLog;
+    EXPECT_EQ(std::string::npos, r.libraryLog.find("\tRestartService\t")) << r.libraryLog;
 }
 
 // The library log's folder and level, set in the registry alone (the user's

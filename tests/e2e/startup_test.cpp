@@ -46,6 +46,7 @@ TEST(SetupStartup, UnknownOptionEndsWithExit1AndTheReasonInTheRunLog)
     EXPECT_EQ("Unknown argument: -bogus\n", withoutCarriageReturns(r.output()));
     std::vector<std::string> lines = r.logLines();
     expectBracketed(lines);
+    EXPECT_TRUE(contains(lines, "ERROR  \tUnknown argument: -bogus")) << r.log();
     EXPECT_TRUE(contains(lines, "ERROR  \tMessage 0x0000000C")) << r.log();
     EXPECT_FALSE(contains(lines, "INFO   \tPrevious version: Not installed"));
 }
@@ -62,14 +63,14 @@ TEST(SetupStartup, RunLogNamesTheArgumentsAsGiven)
     EXPECT_EQ("INFO   \tArguments: " + narrow(arguments), lines[1]);
 }
 
-TEST(SetupStartup, SecondInstanceExitsWith0)
+TEST(SetupStartup, SecondInstanceExitsWith1618)
 {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\TessalineSetupPrevInstanceDetector");
     ASSERT_NE(nullptr, mutex);
     SetupRun r(L"second");
     ProcessResult p = r.run(L"-mupLogFile {log}");
     CloseHandle(mutex);
-    EXPECT_EQ(0u, p.exitCode);
+    EXPECT_EQ(1618u, p.exitCode); // ERROR_INSTALL_ALREADY_RUNNING: a deployment tool retries later
     std::vector<std::string> lines = r.logLines();
     expectBracketed(lines);
     EXPECT_TRUE(contains(lines, "ERROR  \tTessaline Setup is already running")) << r.log();
@@ -85,7 +86,7 @@ TEST(SetupStartup, UnsignedOrTamperedSetupIsRefusedWith1790)
         std::vector<std::string> lines = r.logLines();
         expectBracketed(lines);
         EXPECT_TRUE(contains(lines, kModified)) << r.log();
-        EXPECT_EQ(4u, lines.size()) << r.log(); // Start, Arguments, the message, Stop
+        EXPECT_EQ(5u, lines.size()) << r.log(); // Start, Arguments, the message, the exit code, Stop
     }
 }
 
@@ -135,4 +136,13 @@ TEST(SetupStartup, QuotedRunLogPathWithSpaces)
     EXPECT_EQ(1u, p.exitCode);
     std::string log = readFile(path);
     EXPECT_NE(std::string::npos, log.find("Start Tessaline Setup")) << narrow(path);
+}
+
+TEST(SetupStartup, RunLogPathOutsideTheAnsiCodePage)
+{
+    SetupRun r(L"cyrillic");
+    const std::wstring path = r.dir + L"\\\x0416\x0443\x0440\x043D\x0430\x043B.log";
+    ProcessResult p = r.run(L"-silent -bogus -mupLogFile \"" + path + L"\"");
+    EXPECT_EQ(1u, p.exitCode);
+    EXPECT_NE(std::string::npos, readFile(path).find("INFO   \tStart Tessaline Setup"));
 }

@@ -234,8 +234,13 @@ BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
     auto* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && !isProgressWindow(window) &&
-        search->closed.insert(window).second)
+    if (owner != search->processId || !IsWindowVisible(window) || isProgressWindow(window) ||
+        !search->closed.insert(window).second)
+        return TRUE;
+    // A question (a box with a No button, which WM_CLOSE cannot close) is answered No.
+    if (HWND no = GetDlgItem(window, IDNO))
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), reinterpret_cast<LPARAM>(no));
+    else
         PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
 }

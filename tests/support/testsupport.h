@@ -74,8 +74,8 @@ struct ProcessResult {
 // "NAME=value\0...\0" block that overrides the inherited environment; `stdoutPath`
 // receives the child's standard output and error.
 // With `closeWindows`, every visible window of the process (a message box waits for a
-// click under the test display) is sent WM_CLOSE and counted, except Setup's progress
-// window, which closes by itself.
+// click under the test display) is sent WM_CLOSE, or answered No when it asks a question,
+// and counted, except Setup's progress window, which closes by itself.
 ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 120000,
                          const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"",
                          bool closeWindows = false);

@@ -1,11 +1,16 @@
 // tsbundle: turns a product folder into a Setup bundle, on the Linux build host and on
-// Windows alike. See usage() below.
+// Windows alike. See kUsage below.
+#include "tools/bundle/digest.h"
 #include "tools/bundle/peimage.h"
+#include "tools/bundle/process.h"
 #include "tools/bundle/productfolder.h"
+#include "tools/bundle/signer.h"
+#include "tools/bundle/signing.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -13,12 +18,6 @@
 #ifdef _WIN32
 #include "sys/libutils/win32/debuglocation.h"
 #include "sys/libutils/win32/library.h"
-#include "sys/libutils/win32/process.h"
-#else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
 #endif
 
 namespace fs = std::filesystem;
@@ -35,37 +34,48 @@ const char* const kSevenZip = "7zz";
 
 const char* const kUsage =
     "usage: tsbundle <product-folder> -o <Setup.exe> [options]\n"
-    "       tsbundle --check <product-folder>\n"
+    "       tsbundle <product-folder> --check [signing options]\n"
+    "       tsbundle --sign-only <bundle.unsigned> -o <Setup.exe> <signing options>\n"
+    "       tsbundle init <new-product-folder>\n"
     "       tsbundle --add-resources <exe> (<type> <id> <language> <file>)...\n"
     "\n"
-    "Checks the product folder, packs payload/ with 7-Zip (LZMA2, solid blocks of at most\n"
-    "64 MB; a payload.7z in the folder goes in as it is), writes the product's resources\n"
-    "into a copy of the Setup stub and signs it.\n"
-    "Every problem of the folder is reported, one line each; nothing is written then.\n"
+    "Checks the product folder and the signing, packs payload/ with 7-Zip (LZMA2, solid\n"
+    "blocks of at most 64 MB; a payload.7z in the folder goes in as it is), writes the\n"
+    "product's resources into a copy of the Setup stub and signs it. Every problem is\n"
+    "reported, one line each, before anything is packed; nothing is written then.\n"
+    "Options may come in any order.\n"
     "\n"
     "options:\n"
-    "  -o <file>                    the bundle to write\n"
+    "  -o <file>                    the bundle to write (its folder is created)\n"
+    "  --check                      only check the folder (and the signing options given)\n"
     "  --stub <Setup.exe>           the unsigned Setup stub (default: ../unsigned/Setup.exe\n"
     "                               beside this program's folder)\n"
     "  --sign <chain.pem> <key.pem> sign with this certificate chain and key\n"
     "  --sign-pkcs12 <file.p12>     sign with this PKCS#12 file\n"
     "  --pass <password>            its password\n"
-    "  --timestamp <url>            time-stamp server for the signature\n"
-    "  (without a signing option the bundle stays unsigned)\n"
+    "  --sign-command \"<command>\"  sign with the team's own signer: the command, run by the\n"
+    "                               shell, signs the file {file} stands for in place\n"
+    "  --timestamp <url>            time-stamp server (may repeat: each is tried twice, in order)\n"
+    "  (without a signing option the bundle stays unsigned; a failed signing keeps the\n"
+    "  unsigned bundle as <Setup.exe>.unsigned for --sign-only)\n"
     "  --allow-problems             report the folder's problems but bundle it anyway (test\n"
     "                               bundles of a broken product, which Setup must refuse)\n"
     "\n"
-    "--add-resources adds or replaces resources of an unsigned executable; <type> is a\n"
-    "number (6 string table, 10 RCDATA) or a name (\"EXE\"), <language> a decimal LANGID.\n"
+    "init writes a small product folder with comments; add the installers, the driver\n"
+    "package and its catalog, then --check it. --add-resources adds or replaces resources\n"
+    "of an unsigned executable; <type> is a number (6 string table, 10 RCDATA) or a name\n"
+    "(\"EXE\"), <language> a decimal LANGID. docs/PRODUCT-FOLDER.md describes the folder.\n"
     "\n"
     "Environment: TS_7Z (7-Zip program, default 7zz; 7z on Windows), TS_OSSLSIGNCODE\n"
     "(default osslsigncode), SOURCE_DATE_EPOCH (the bundle's PE time stamp, default 0).\n"
-    "Exit codes: 0 built, 1 the folder has problems, 2 bad usage or a tool failed.\n";
+    "Exit codes: 0 built (or checked), 1 the folder or the signing has problems, 2 bad\n"
+    "usage or a tool failed.\n";
 
 struct Options {
     fs::path folder, output, stub;
-    std::vector<std::string> sign; // arguments for osslsigncode
-    bool allowProblems = false;
+    fs::path signOnly; // a kept unsigned bundle to sign again
+    Signing signing;
+    bool check = false, allowProblems = false;
 };
 
 std::string env(const char* name, const char* fallback)
@@ -98,65 +108,6 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes)
         throw BundleError(path.u8string() + ": cannot be written");
 }
 
-// Runs `args` in `directory` and waits; throws when it does not start or fails. The
-// host's child writes no standard output (errors still reach standard error).
-void run(const std::vector<std::string>& args, const fs::path& directory)
-{
-    fs::path previous = fs::current_path();
-    fs::current_path(directory);
-#ifdef _WIN32
-    std::wstring line;
-    for (const std::string& arg : args) {
-        std::u16string wide;
-        utf8ToUtf16(arg, wide);
-        std::wstring quoted = L"\"";
-        for (char16_t c : wide) {
-            if (c == u'"')
-                quoted += L'\\';
-            quoted += static_cast<wchar_t>(c);
-        }
-        line += (line.empty() ? L"" : L" ") + quoted + L"\"";
-    }
-    DWORD code = 0;
-    bool started = ts::sys::win32::runProcess(line, code);
-    fs::current_path(previous);
-    if (!started)
-        throw BundleError(args[0] + " did not start (error " + std::to_string(code) + ")");
-    int status = static_cast<int>(code);
-#else
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    fs::current_path(previous);
-    if (spawned != 0)
-        throw BundleError(args[0] + " did not start");
-    int wait;
-    if (waitpid(pid, &wait, 0) != pid)
-        throw BundleError(args[0] + " was lost");
-    int status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-#endif
-    if (status != 0)
-        throw BundleError(args[0] + " failed with exit code " + std::to_string(status));
-}
-
-// Removes a file on every way out unless released.
-struct TemporaryFile {
-    fs::path path;
-    ~TemporaryFile()
-    {
-        std::error_code ignored;
-        if (!path.empty())
-            fs::remove(path, ignored);
-    }
-};
-
 fs::path defaultStub(const char* argv0)
 {
     std::error_code error;
@@ -177,68 +128,155 @@ uint32_t timestamp()
     return static_cast<uint32_t>(std::strtoul(epoch.c_str(), nullptr, 10));
 }
 
-int build(const Options& options)
+// One line per phase, on standard output; problems and errors go to standard error.
+void phase(const std::string& text)
 {
-    fs::path output = fs::absolute(options.output);
-    if (!fs::is_directory(output.parent_path()))
-        throw BundleError(output.parent_path().u8string() + ": folder does not exist");
-    // A failed run leaves no bundle, not even the one of an earlier run.
-    fs::remove(output);
-    std::vector<std::string> problems = checkProductFolder(options.folder);
+    std::cout << "tsbundle: " << text << std::endl;
+}
+
+void report(const std::vector<std::string>& problems)
+{
     for (const std::string& problem : problems)
         std::cerr << problem << "\n";
-    if (!problems.empty() && !options.allowProblems)
-        return kFolderProblems;
+}
 
-    PeImage image(readFile(options.stub));
-    std::vector<Resource> resources = image.resources();
-    for (Resource& r : productResources(options.folder))
-        putResource(resources, std::move(r));
+// The payload archive in the folder of `archive`. On a terminal 7-Zip draws its own
+// percentage; elsewhere (CI logs) it stays quiet.
+void packPayload(const fs::path& payload, const fs::path& archive)
+{
+    const bool progress = outputIsTerminal();
+    // No times and no attributes, so that the same payload gives the same archive
+    // (7-Zip orders the files by name itself).
+    runTool({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
+             progress ? "-bsp1" : "-bd", "-bso0", progress ? "-bse2" : "-bsp0", archive.u8string(), "."},
+            payload, progress, ": is 7-Zip installed? TS_7Z names its program");
+}
 
-    TemporaryFile archive{output.parent_path() / (output.filename().u8string() + ".payload.7z")};
-    TemporaryFile unsigned_{output.parent_path() / (output.filename().u8string() + ".unsigned")};
-    if (fs::is_regular_file(options.folder / "payload.7z")) {
-        // An archive made elsewhere goes in as it is.
-        putResource(resources, payloadResource(readFile(options.folder / "payload.7z")));
-    } else {
-        fs::remove(archive.path);
-        // No times and no attributes, so that the same payload gives the same archive
-        // (7-Zip orders the files by name itself).
-        run({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
-             "-bd", "-bso0", "-bsp0", archive.path.u8string(), "."},
-            options.folder / "payload");
-        putResource(resources, payloadResource(readFile(archive.path)));
+uint64_t payloadSize(const PeImage& image)
+{
+    for (const Resource& r : image.resources())
+        if (r.type == ResourceKey::text("EXE") && r.name == ResourceKey::number(4))
+            return r.data.size();
+    return 0;
+}
+
+// Signs `unsigned_` into `output` and checks the result. On failure the unsigned bundle
+// stays, so that signing can be tried again without packing.
+void signBundle(const Options& options, TemporaryFile& unsigned_, const fs::path& output)
+{
+    phase(options.signing.command.empty() ? "sign: osslsigncode" : "sign: " + options.signing.command);
+    TemporaryFile signed_{output.parent_path() / (output.filename().u8string() + ".signing")};
+    std::string failure;
+    try {
+        signFile(options.signing, unsigned_.path, signed_.path);
+        std::string problem = signatureProblem(signed_.path);
+        if (!problem.empty())
+            failure = "the signed bundle " + problem;
+    } catch (const BundleError& e) {
+        failure = e.what();
     }
-
-    image.setResources(resources);
-    std::vector<Resource>().swap(resources); // the payload now lives in the image only
-    image.setTimestamp(timestamp());
-    image.updateChecksum();
-    writeFile(unsigned_.path, image.bytes());
-
-    if (options.sign.empty()) {
-        fs::rename(unsigned_.path, output);
+    if (!failure.empty()) {
+        std::string kept = unsigned_.path.u8string();
         unsigned_.path.clear();
-    } else {
-        TemporaryFile signed_{output.parent_path() / (output.filename().u8string() + ".signing")};
-        fs::remove(signed_.path);
-        std::vector<std::string> args = {env("TS_OSSLSIGNCODE", "osslsigncode"), "sign"};
-        args.insert(args.end(), options.sign.begin(), options.sign.end());
-        args.insert(args.end(), {"-h", "sha256", "-in", unsigned_.path.u8string(), "-out", signed_.path.u8string()});
-        run(args, output.parent_path());
-        fs::rename(signed_.path, output);
-        signed_.path.clear();
+        throw BundleError(failure + "\ntsbundle: the unsigned bundle stays as " + kept +
+                          "; sign it again without packing: tsbundle --sign-only " + kept + " -o " +
+                          output.u8string() + " <signing options>");
     }
-    // The stub's symbols, found by the debug link's name beside the bundle.
-    fs::path symbols = options.stub;
+    fs::rename(signed_.path, output);
+    signed_.path.clear();
+}
+
+// The stub's symbols beside the bundle, named after it, and the bundle's debug link
+// naming them; false when the stub has none.
+bool placeSymbols(const fs::path& stub, PeImage& image, const fs::path& output)
+{
+    fs::path symbols = stub;
     symbols.replace_extension(".dbg");
     std::error_code error;
-    fs::path copy = output.parent_path() / symbols.filename();
-    if (fs::exists(symbols, error) && !fs::equivalent(symbols, copy, error)) {
+    if (!fs::exists(symbols, error))
+        return false;
+    fs::path copy = output;
+    copy.replace_extension(".dbg");
+    // A name too long for the link keeps the stub's.
+    if (!image.setDebugLink(copy.filename().u8string()))
+        copy = output.parent_path() / symbols.filename();
+    if (!fs::equivalent(symbols, copy, error)) {
         // Removed first: mingw's copy_file does not overwrite.
         fs::remove(copy);
         fs::copy_file(symbols, copy);
     }
+    return true;
+}
+
+void summary(const fs::path& output, uint64_t payload)
+{
+    SignerName signer = peSignerName(output);
+    std::cout << "tsbundle: built " << output.u8string() << ": " << fs::file_size(output) << " bytes, payload "
+              << payload << " bytes, "
+              << (signer.status == SignerName::Signed ? "signed by \"" + signer.name + "\"" : std::string("unsigned"))
+              << ", SHA-256 " << hex(fileDigest(output, DigestKind::sha256)) << std::endl;
+}
+
+int build(const Options& options)
+{
+    fs::path output = fs::absolute(options.output);
+    fs::create_directories(output.parent_path());
+    // A failed run leaves no bundle, not even the one of an earlier run.
+    fs::remove(output);
+    TemporaryFile unsigned_{output.parent_path() / (output.filename().u8string() + ".unsigned")};
+    uint64_t payload = 0;
+    if (!options.signOnly.empty()) {
+        payload = payloadSize(PeImage(readFile(options.signOnly)));
+        std::error_code error;
+        if (!fs::equivalent(options.signOnly, unsigned_.path, error)) {
+            fs::remove(unsigned_.path);
+            fs::copy_file(options.signOnly, unsigned_.path);
+        }
+    } else {
+        if (!fs::is_regular_file(options.stub))
+            throw BundleError(options.stub.u8string() + ": the Setup stub is missing (--stub names it)");
+        phase("check: " + options.folder.u8string());
+        std::vector<std::string> problems = checkProductFolder(options.folder);
+        if (options.signing.any()) {
+            std::vector<std::string> more =
+                trySigning(options.signing, options.stub, output.parent_path() / (output.filename().u8string() + ".trial"));
+            problems.insert(problems.end(), more.begin(), more.end());
+        }
+        report(problems);
+        if (!problems.empty() && !options.allowProblems)
+            return kFolderProblems;
+
+        PeImage image(readFile(options.stub));
+        std::vector<Resource> resources = image.resources();
+        for (Resource& r : productResources(options.folder))
+            putResource(resources, std::move(r));
+        TemporaryFile archive{output.parent_path() / (output.filename().u8string() + ".payload.7z")};
+        fs::path ready = options.folder / "payload.7z";
+        // An archive made elsewhere goes in as it is.
+        if (!fs::is_regular_file(ready)) {
+            phase("pack: " + (options.folder / "payload").u8string() + " with 7-Zip");
+            fs::remove(archive.path);
+            packPayload(options.folder / "payload", archive.path);
+            ready = archive.path;
+        }
+        Resource archiveResource = payloadResource(readFile(ready));
+        payload = archiveResource.data.size();
+        putResource(resources, std::move(archiveResource));
+        phase("resources: " + std::to_string(resources.size()) + " into a copy of " + options.stub.u8string());
+        image.setResources(resources);
+        std::vector<Resource>().swap(resources); // the payload now lives in the image only
+        placeSymbols(options.stub, image, output);
+        image.setTimestamp(timestamp());
+        image.updateChecksum();
+        writeFile(unsigned_.path, image.bytes());
+    }
+    if (options.signing.any()) {
+        signBundle(options, unsigned_, output);
+    } else {
+        fs::rename(unsigned_.path, output);
+        unsigned_.path.clear();
+    }
+    summary(output, payload);
     return kBuilt;
 }
 
@@ -279,26 +317,98 @@ int addResources(const std::vector<std::string>& args)
     return kBuilt;
 }
 
-int run(const std::vector<std::string>& args, const char* argv0)
+const char* const kInitStrings =
+    "# Product strings: one \"<id>=<text>\" a line, IDs 0-15, UTF-8 (docs/PRODUCT-FOLDER.md).\n"
+    "# 0: the product name, in messages and window titles; its part before a backslash\n"
+    "#    names the product's key under HKLM\\SOFTWARE\\Tessaline\\Products.\n"
+    "0=New Product\n"
+    "# 1: the product identifier sent to the post-install page (productId=).\n"
+    "1=newproduct\n"
+    "# 2: the branding upgrade code handed to the Core installer.\n"
+    "2=\n"
+    "# 4: \"Yes\" suppresses the licence dialogs.\n"
+    "4=No\n"
+    "# 5: \"Yes\" lets the Core installer's system check run; anything else skips it.\n"
+    "5=Yes\n"
+    "# 6: \"Yes\" opens the post-install page after an interactive install.\n"
+    "6=No\n"
+    "# 7: the Core installer's new-device activity.\n"
+    "7=Default\n"
+    "# 8: scheme and host of the post-install page (empty: https://www.tessaline.com).\n"
+    "8=\n";
+
+const char* const kInitLayout =
+    "REM The driver installer program for each platform, relative to the payload.\r\n"
+    "DPINST x64 DPINST64\\DpInst.exe\r\n"
+    "DPINST x86 DPINST32\\DpInst.exe\r\n"
+    "REM DRIVER \"description\" platform Windows \"folder\": Windows is * or one of 2k xp vista\r\n"
+    "REM server2008 win7 server2008R2 mps win8 win8_1 win10; fields are split at spaces.\r\n"
+    "DRIVER \"Tessaline Device\" x64 * \"VELA\"\r\n"
+    "DRIVER \"Tessaline Device\" x86 * \"VELA\"\r\n";
+
+const char* const kInitReadme =
+    "A product folder for tsbundle (docs/PRODUCT-FOLDER.md). Before it bundles, add:\n"
+    "  ProductInstaller32.exe, ProductInstaller64.exe    the product's installers, signed\n"
+    "  payload/VELA/TessalineCore.dat, TessalineCore64.dat  the Core installers, signed\n"
+    "  payload/VELA/...                                   the driver package (INF and files)\n"
+    "  payload/VELA/<name>.cat                            its signed catalog, made last\n"
+    "  payload/DPINST32/DpInst.exe, payload/DPINST64/DpInst.exe  the driver installers\n"
+    "then: tsbundle <this folder> --check\n";
+
+// A new product folder with comments; nothing existing is overwritten.
+int init(const fs::path& folder)
 {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        (args.empty() ? std::cerr : std::cout) << kUsage;
-        return args.empty() ? kFailed : kBuilt;
+    std::error_code error;
+    if (fs::exists(folder, error) && !fs::is_empty(folder, error))
+        throw BundleError(folder.u8string() + ": exists and is not empty");
+    for (const char* sub : {"payload/VELA", "payload/DPINST32", "payload/DPINST64"})
+        fs::create_directories(folder / sub);
+    auto write = [&](const char* name, const std::string& text) {
+        writeFile(folder / name, std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    std::random_device random;
+    char guid[40];
+    std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%04X-%04X%08X}", random(), random() & 0xFFFF,
+                  (random() & 0x0FFF) | 0x4000, (random() & 0x3FFF) | 0x8000, random() & 0xFFFF, random());
+    write("strings.txt", kInitStrings);
+    write("layout.txt", kInitLayout);
+    write("properties.txt", std::string("# The versions Setup compares with the installed Core software and product.\n"
+                                        "CoreVersion=7.9.1488.0\nProductVersion=1.0.0.0\n"
+                                        "# The product's own identifier, a GUID.\nProductId=") +
+                                guid + "\n");
+    write("messages.1033.txt", "# User messages in English (LANGID 1033), IDs 32-37; %1 is the product name.\n"
+                               "33=%1 software is already up to date\n");
+    write("README.txt", kInitReadme);
+    phase("init: " + folder.u8string() + ": add the installers and the driver package (README.txt)");
+    return kBuilt;
+}
+
+// A unique scratch file's path in the temporary folder, for a signing trial.
+fs::path scratchFile()
+{
+    std::random_device random;
+    return fs::temp_directory_path() / ("tsbundle-" + std::to_string(random()) + std::to_string(random()) + ".exe");
+}
+
+int checkOnly(const Options& options)
+{
+    std::vector<std::string> problems = checkProductFolder(options.folder);
+    if (options.signing.any()) {
+        std::vector<std::string> more = trySigning(options.signing, options.stub, scratchFile());
+        problems.insert(problems.end(), more.begin(), more.end());
     }
-    if (args[0] == "--add-resources")
-        return addResources(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (args[0] == "--check") {
-        if (args.size() != 2) {
-            std::cerr << kUsage;
-            return kFailed;
-        }
-        std::vector<std::string> problems = checkProductFolder(fs::u8path(args[1]));
-        for (const std::string& problem : problems)
-            std::cerr << problem << "\n";
-        return problems.empty() ? kBuilt : kFolderProblems;
-    }
+    report(problems);
+    if (problems.empty())
+        phase("check: " + options.folder.u8string() + ": no problems");
+    return problems.empty() ? kBuilt : kFolderProblems;
+}
+
+// Options in any order; relative paths are taken against the current folder, where
+// the user typed them.
+Options parseOptions(const std::vector<std::string>& args, const char* argv0)
+{
     Options options;
-    std::string pkcs12, pass, timestampUrl, chain, key;
+    std::string pkcs12, pass, chain, key;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -306,19 +416,26 @@ int run(const std::vector<std::string>& args, const char* argv0)
                 throw std::invalid_argument(a + " needs a value");
             return args[++i];
         };
+        auto file = [&]() { return fs::absolute(fs::u8path(value())).u8string(); };
         if (a == "-o")
             options.output = fs::u8path(value());
         else if (a == "--stub")
             options.stub = fs::u8path(value());
+        else if (a == "--check")
+            options.check = true;
+        else if (a == "--sign-only")
+            options.signOnly = fs::absolute(fs::u8path(value()));
         else if (a == "--sign") {
-            chain = value();
-            key = value();
+            chain = file();
+            key = file();
         } else if (a == "--sign-pkcs12")
-            pkcs12 = value();
+            pkcs12 = file();
         else if (a == "--pass")
             pass = value();
+        else if (a == "--sign-command")
+            options.signing.command = value();
         else if (a == "--timestamp")
-            timestampUrl = value();
+            options.signing.timestamps.push_back(value());
         else if (a == "--allow-problems")
             options.allowProblems = true;
         else if (!a.empty() && a[0] == '-')
@@ -328,25 +445,48 @@ int run(const std::vector<std::string>& args, const char* argv0)
         else
             throw std::invalid_argument("more than one product folder");
     }
-    if (options.folder.empty() || options.output.empty())
-        throw std::invalid_argument("a product folder and -o <Setup.exe> are needed");
-    if (!chain.empty() && !pkcs12.empty())
-        throw std::invalid_argument("--sign and --sign-pkcs12 exclude each other");
-    if (!chain.empty())
-        options.sign = {"-certs", chain, "-key", key};
-    if (!pkcs12.empty()) {
-        options.sign = {"-pkcs12", pkcs12};
-        if (!pass.empty())
-            options.sign.insert(options.sign.end(), {"-pass", pass});
+    Signing& signing = options.signing;
+    if (!chain.empty() + !pkcs12.empty() + !signing.command.empty() > 1)
+        throw std::invalid_argument("--sign, --sign-pkcs12 and --sign-command exclude each other");
+    if (!chain.empty()) {
+        signing.key = {"-certs", chain, "-key", key};
+        signing.keyFiles = {chain, key};
     }
-    if (!timestampUrl.empty()) {
-        if (options.sign.empty())
-            throw std::invalid_argument("--timestamp needs a signing option");
-        options.sign.insert(options.sign.end(), {"-ts", timestampUrl});
+    if (!pkcs12.empty()) {
+        signing.key = {"-pkcs12", pkcs12};
+        signing.keyFiles = {pkcs12};
+        if (!pass.empty())
+            signing.key.insert(signing.key.end(), {"-pass", pass});
+    }
+    if (!signing.timestamps.empty() && signing.key.empty())
+        throw std::invalid_argument(signing.command.empty() ? "--timestamp needs --sign or --sign-pkcs12"
+                                                            : "--sign-command time-stamps itself: put the server into it");
+    if (!options.signOnly.empty()) {
+        if (!options.folder.empty() || options.check || options.output.empty() || !signing.any())
+            throw std::invalid_argument("--sign-only takes a kept unsigned bundle, -o and a signing option");
+    } else if (options.folder.empty() || (options.output.empty() && !options.check)) {
+        throw std::invalid_argument("a product folder and -o <Setup.exe> (or --check) are needed");
     }
     if (options.stub.empty())
         options.stub = defaultStub(argv0);
-    return build(options);
+    return options;
+}
+
+int run(const std::vector<std::string>& args, const char* argv0)
+{
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        (args.empty() ? std::cerr : std::cout) << kUsage;
+        return args.empty() ? kFailed : kBuilt;
+    }
+    if (args[0] == "--add-resources")
+        return addResources(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (args[0] == "init") {
+        if (args.size() != 2)
+            throw std::invalid_argument("init takes one new folder");
+        return init(fs::u8path(args[1]));
+    }
+    Options options = parseOptions(args, argv0);
+    return options.check ? checkOnly(options) : build(options);
 }
 
 int guarded(const std::vector<std::string>& args, const char* argv0)

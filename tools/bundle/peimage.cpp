@@ -1,6 +1,7 @@
 #include "tools/bundle/peimage.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -461,6 +462,36 @@ void PeImage::setResources(const std::vector<Resource>& resources)
 void PeImage::setTimestamp(uint32_t seconds)
 {
     put32(coff_ + kCoffTimestamp, seconds);
+}
+
+bool PeImage::setDebugLink(const std::string& fileName)
+{
+    // A name longer than eight characters is "/<offset>" into the COFF string table,
+    // which follows the symbol table.
+    auto longName = [&](const std::string& name) {
+        uint64_t table = uint64_t(u32(coff_ + kCoffSymbols)) + uint64_t(u32(coff_ + kCoffSymbolCount)) * 18;
+        uint64_t at = table + std::strtoul(name.c_str() + 1, nullptr, 10);
+        if (name.size() < 2 || name[0] != '/' || table == 0 || at >= bytes_.size())
+            return name;
+        const char* text = reinterpret_cast<const char*>(&bytes_[at]);
+        return std::string(text, strnlen(text, bytes_.size() - at));
+    };
+    for (Section& s : sections_) {
+        if (longName(s.name) != ".gnu_debuglink" || s.virtualSize < 8 || s.virtualSize > s.rawSize)
+            continue;
+        uint32_t crc = u32(s.rawPointer + s.virtualSize - 4);
+        uint32_t size = static_cast<uint32_t>((fileName.size() + 1 + 3) / 4 * 4 + 4);
+        // Within its file space and its page, so that no other section moves.
+        if (size > s.rawSize || size > sectionAlignment_)
+            return false;
+        std::fill(bytes_.begin() + s.rawPointer, bytes_.begin() + s.rawPointer + s.rawSize, 0);
+        std::copy(fileName.begin(), fileName.end(), bytes_.begin() + s.rawPointer);
+        put32(s.rawPointer + size - 4, crc);
+        s.virtualSize = size;
+        put32(s.header + 8, size);
+        return true;
+    }
+    return false;
 }
 
 uint32_t PeImage::computeChecksum(const std::vector<uint8_t>& bytes, size_t checksumOffset)

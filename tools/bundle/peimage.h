@@ -45,6 +45,10 @@ public:
     // behind it (relocations, discardable sections) and the COFF symbol table move up.
     void setResources(const std::vector<Resource>& resources);
     void setTimestamp(uint32_t seconds);
+    // Names another symbol file in the debug link (.gnu_debuglink: name, padding to four
+    // bytes, the symbol file's CRC-32, which stays). False without a debug link or when
+    // the name does not fit in its section's file space.
+    bool setDebugLink(const std::string& fileName);
     // The optional header's checksum, as the image loader of Windows computes it.
     void updateChecksum();
     uint32_t checksum() const;

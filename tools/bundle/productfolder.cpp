@@ -2,12 +2,14 @@
 
 #include "app/setup/driverlayout.h"
 #include "sys/libutils/osnames.h"
+#include "tools/bundle/digest.h"
 #include "tools/bundle/signer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -26,6 +28,12 @@ const std::pair<const char*, uint16_t> kOptionalFiles[] = {
 std::string display(const fs::path& path)
 {
     return path.generic_u8string();
+}
+
+// "<file>:<line>: ", as compilers name a line, so that editors jump to it.
+std::string at(const fs::path& file, size_t index)
+{
+    return display(file) + ":" + std::to_string(index + 1) + ": ";
 }
 
 bool readText(const fs::path& file, std::string& out)
@@ -150,8 +158,62 @@ struct LayoutNeeds {
     std::vector<std::wstring> installers;
 };
 
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// Why Setup's parser takes nothing from a line meant as a DRIVER or DPINST line (its
+// first word is one of them but for case or a letter or two); empty when it is not one
+// or parses.
+std::string layoutLineFault(const std::wstring& line)
+{
+    std::string text = narrow(line);
+    size_t start = text.find_first_not_of(" \t");
+    std::string word = text.substr(start == std::string::npos ? text.size() : start);
+    word = word.substr(0, word.find_first_of(" \t"));
+    std::string upper = word;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; });
+    const char* keyword = editDistance(upper, "DRIVER") <= 2 ? "DRIVER" : editDistance(upper, "DPINST") <= 2 ? "DPINST" : nullptr;
+    if (!keyword)
+        return {};
+    const bool driver = std::strcmp(keyword, "DRIVER") == 0;
+    for (int32_t platform : {0, 1})
+        for (int os = static_cast<int>(sys::OsVersion::older); os <= static_cast<int>(sys::OsVersion::win10_1); ++os) {
+            app::setupInstall::DriverLayout parsed = app::setupInstall::parseDriverLayout({line}, platform, os);
+            if (driver ? !parsed.drivers.empty() : parsed.installer.valid)
+                return {};
+        }
+    if (text.find('\t') != std::string::npos)
+        return "a tab separates nothing (Setup splits a line at spaces only)";
+    if (word != keyword)
+        return "\"" + word + "\" is not a keyword (DRIVER or DPINST, in capitals)";
+    std::vector<std::wstring> tokens = app::setupInstall::layoutTokens(line);
+    if (tokens.size() != (driver ? 5u : 3u))
+        return driver ? "not DRIVER \"<description>\" <platform> <Windows> \"<folder>\" (5 fields; quotes must close)"
+                      : "not DPINST <platform> <program> (3 fields)";
+    const std::wstring& platform = tokens[driver ? 2 : 1];
+    if (sys::architectureFromName(platform) == sys::Architecture::unknown)
+        return "platform \"" + narrow(platform) + "\" is neither x86 nor x64";
+    return "Windows \"" + narrow(tokens[3]) +
+           "\" is none of * 2k xp vista server2008 win7 server2008R2 mps win8 win8_1 win10";
+}
+
 // Reads layout.txt with Setup's own parser, for every platform and every Windows release
-// Setup tells apart, and reports a platform without a driver installer or a driver.
+// Setup tells apart, and reports a platform without a driver installer or a driver, and
+// lines meant as entries that Setup would ignore.
 LayoutNeeds checkLayout(const fs::path& file, std::vector<std::string>& problems)
 {
     LayoutNeeds needs;
@@ -160,14 +222,19 @@ LayoutNeeds checkLayout(const fs::path& file, std::vector<std::string>& problems
         return needs;
     // Setup splits the text into its non-empty lines.
     std::vector<std::wstring> all;
-    for (const std::string& line : lines(text)) {
+    std::vector<std::string> textLines = lines(text);
+    for (size_t n = 0; n < textLines.size(); ++n) {
         std::wstring wide;
-        if (!widen(line, wide)) {
-            problems.push_back(display(file) + ": text is not UTF-8");
+        if (!widen(textLines[n], wide)) {
+            problems.push_back(at(file, n) + "text is not UTF-8");
             return needs;
         }
-        if (!wide.empty())
-            all.push_back(wide);
+        if (wide.empty())
+            continue;
+        all.push_back(wide);
+        std::string fault = layoutLineFault(wide);
+        if (!fault.empty())
+            problems.push_back(at(file, n) + fault + ": " + textLines[n]);
     }
     auto addOnce = [](std::vector<std::wstring>& list, const std::wstring& item) {
         if (std::find(list.begin(), list.end(), item) == list.end())
@@ -201,27 +268,63 @@ bool isCatalog(const fs::path& file)
     return extension == ".cat";
 }
 
-// The catalogs Setup checks for a driver folder: "*.cat" in it and down to 10 levels of
-// subfolders, in name order.
-std::vector<fs::path> catalogsOf(const fs::path& folder)
+// The files of a driver folder as Setup looks for its catalogs: in it and down to 10
+// levels of subfolders, in name order; `catalogs` selects the "*.cat" files or the others.
+std::vector<fs::path> filesOf(const fs::path& folder, bool catalogs)
 {
     std::vector<fs::path> out;
     std::error_code error;
     for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         if (it.depth() > 10)
             it.disable_recursion_pending();
-        else if (it->is_regular_file(error) && isCatalog(it->path()))
+        else if (it->is_regular_file(error) && isCatalog(it->path()) == catalogs)
             out.push_back(it->path());
     }
     std::sort(out.begin(), out.end());
     return out;
 }
 
-// The payload's driver folders, catalogs and driver installer programs that the layout
-// names; returns the files that must be signed by the maker.
-std::vector<fs::path> checkPayload(const fs::path& payload, const LayoutNeeds& needs, std::vector<std::string>& problems)
+// A file that must be signed by the maker, or for the driver installer program also by
+// Microsoft, who signs DpInst.exe.
+struct SignedFile {
+    fs::path path;
+    bool microsoftToo = false;
+};
+
+const char* const kCorePackages[] = {"TessalineCore.dat", "TessalineCore64.dat"};
+
+// Windows installs a driver package only when every file matches its catalog: each file
+// of the folder (but the catalogs, and the Core packages in VELA, which Setup takes
+// out itself) must have its hash among the members of the folder's catalogs.
+void checkCatalogMembers(const fs::path& folder, const std::vector<fs::path>& catalogs, std::vector<std::string>& problems)
 {
-    std::vector<fs::path> signedFiles;
+    std::set<Digest> members;
+    for (const fs::path& catalog : catalogs)
+        for (Digest& d : catalogDigests(catalog))
+            members.insert(std::move(d));
+    bool sha1 = std::any_of(members.begin(), members.end(), [](const Digest& d) { return d.size() == 20; });
+    bool sha256 = std::any_of(members.begin(), members.end(), [](const Digest& d) { return d.size() == 32; });
+    for (const fs::path& file : filesOf(folder, false)) {
+        bool corePackage = folder.filename() == "VELA" && file.parent_path() == folder &&
+                           std::any_of(std::begin(kCorePackages), std::end(kCorePackages),
+                                       [&](const char* name) { return file.filename() == name; });
+        bool listed = corePackage;
+        for (DigestKind kind : {DigestKind::sha1, DigestKind::sha256}) {
+            if (listed || !(kind == DigestKind::sha1 ? sha1 : sha256))
+                continue;
+            listed = members.count(fileDigest(file, kind)) || members.count(peImageDigest(file, kind));
+        }
+        if (!listed)
+            problems.push_back(display(file) + ": is not in the driver folder's catalog (made before this file changed, "
+                                               "or without it: make the catalog again)");
+    }
+}
+
+// The payload's driver folders, catalogs and driver installer programs that the layout
+// names; returns the files that must be signed.
+std::vector<SignedFile> checkPayload(const fs::path& payload, const LayoutNeeds& needs, std::vector<std::string>& problems)
+{
+    std::vector<SignedFile> signedFiles;
     std::error_code error;
     for (const std::wstring& folder : needs.driverFolders) {
         fs::path path;
@@ -233,10 +336,13 @@ std::vector<fs::path> checkPayload(const fs::path& payload, const LayoutNeeds& n
             problems.push_back(display(path) + ": DRIVER folder of layout.txt is missing");
             continue;
         }
-        std::vector<fs::path> catalogs = catalogsOf(path);
+        std::vector<fs::path> catalogs = filesOf(path, true);
         if (catalogs.empty())
             problems.push_back(display(path) + ": driver folder has no catalog (*.cat)");
-        signedFiles.insert(signedFiles.end(), catalogs.begin(), catalogs.end());
+        else
+            checkCatalogMembers(path, catalogs, problems);
+        for (const fs::path& catalog : catalogs)
+            signedFiles.push_back({catalog});
     }
     for (const std::wstring& installer : needs.installers) {
         fs::path path;
@@ -245,21 +351,22 @@ std::vector<fs::path> checkPayload(const fs::path& payload, const LayoutNeeds& n
         else if (!fs::is_regular_file(path, error))
             problems.push_back(display(path) + ": DPINST program of layout.txt is missing");
         else
-            signedFiles.push_back(path);
+            signedFiles.push_back({path, true});
     }
     return signedFiles;
 }
 
 // One line for a file that Setup would refuse for its signer.
-void checkSigner(const fs::path& file, std::vector<std::string>& problems)
+void checkSigner(const SignedFile& file, std::vector<std::string>& problems)
 {
-    SignerName signer = isCatalog(file) ? catalogSignerName(file) : peSignerName(file);
+    SignerName signer = isCatalog(file.path) ? catalogSignerName(file.path) : peSignerName(file.path);
     if (signer.status == SignerName::Unsigned)
-        problems.push_back(display(file) + ": is not signed");
+        problems.push_back(display(file.path) + ": is not signed");
     else if (signer.status == SignerName::Unreadable)
-        problems.push_back(display(file) + ": signature cannot be read");
-    else if (!isMakerName(signer.name))
-        problems.push_back(display(file) + ": is signed by \"" + signer.name + "\", not by the maker");
+        problems.push_back(display(file.path) + ": signature cannot be read");
+    else if (!isMakerName(signer.name) && !(file.microsoftToo && isMicrosoftName(signer.name)))
+        problems.push_back(display(file.path) + ": is signed by \"" + signer.name + "\", not by the maker" +
+                           (file.microsoftToo ? " or Microsoft" : ""));
 }
 
 } // namespace
@@ -317,7 +424,7 @@ std::vector<StringEntry> readStringFile(const fs::path& file, unsigned firstId, 
         const std::string& line = all[n];
         if (line.empty() || line[0] == '#')
             continue;
-        std::string where = display(file) + ": line " + std::to_string(n + 1) + ": ";
+        std::string where = at(file, n);
         size_t eq = line.find('=');
         unsigned long id;
         if (eq == std::string::npos || !parseNumber(line.substr(0, eq), 0xFFFF, id)) {
@@ -454,14 +561,25 @@ std::vector<uint8_t> propertiesRecord(const fs::path& file, std::vector<std::str
         problems.push_back(display(file) + ": cannot be read");
         return {};
     }
+    static const char* const keys[] = {"CoreVersion", "ProductVersion", "ProductId"};
     std::map<std::string, std::string> values;
-    for (const std::string& raw : lines(text)) {
-        std::string line = trim(raw);
+    std::vector<std::string> all = lines(text);
+    for (size_t n = 0; n < all.size(); ++n) {
+        std::string line = trim(all[n]);
         if (line.empty() || line[0] == '#')
             continue;
         size_t eq = line.find('=');
-        values[trim(line.substr(0, eq))] = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
+        std::string key = trim(line.substr(0, eq));
+        if (eq == std::string::npos)
+            problems.push_back(at(file, n) + "not \"<key>=<value>\"");
+        else if (std::none_of(std::begin(keys), std::end(keys), [&](const char* k) { return key == k; }))
+            problems.push_back(at(file, n) + "unknown key \"" + key + "\" (the keys are CoreVersion, ProductVersion, ProductId)");
+        else
+            values[key] = trim(line.substr(eq + 1));
     }
+    for (const char* key : keys)
+        if (!values.count(key))
+            problems.push_back(display(file) + ": " + key + "= is missing");
     uint64_t core = 0, product = 0;
     const std::string& coreText = values["CoreVersion"];
     const std::string& productText = values["ProductVersion"];
@@ -521,20 +639,29 @@ std::vector<std::string> checkProductFolder(const fs::path& folder)
 
     // What Setup runs or hands to Windows must be signed by the maker: the installer
     // programs, the Core packages, the driver installer programs and the catalogs.
-    std::vector<fs::path> signedFiles;
+    std::vector<SignedFile> signedFiles;
     for (const char* name : {"ProductInstaller32.exe", "ProductInstaller64.exe", "CoreInstaller32.exe", "CoreInstaller64.exe"})
         if (fs::is_regular_file(folder / name, error))
-            signedFiles.push_back(folder / name);
+            signedFiles.push_back({folder / name});
     // A ready payload.7z is taken as it is: its contents are not looked into.
     const fs::path payload = folder / "payload";
     if (!fs::is_regular_file(folder / "payload.7z", error) && fs::is_directory(payload, error)) {
-        for (const char* name : {"VELA/TessalineCore.dat", "VELA/TessalineCore64.dat"})
-            if (fs::is_regular_file(payload / name, error))
-                signedFiles.push_back(payload / name);
-        std::vector<fs::path> more = checkPayload(payload, needs, problems);
+        // Staging (the layout's VELA driver) and driver extraction (the VELA folder) take
+        // the Core packages from VELA; Setup's top-level Core resources do not count.
+        bool needsCore = fs::is_directory(payload / "VELA", error) ||
+                         std::find(needs.driverFolders.begin(), needs.driverFolders.end(), L"VELA") != needs.driverFolders.end();
+        for (const char* name : kCorePackages) {
+            fs::path core = payload / "VELA" / name;
+            if (fs::is_regular_file(core, error))
+                signedFiles.push_back({core});
+            else if (needsCore)
+                problems.push_back(display(core) + ": is missing: -stageDrivers and -extractAsDriver need both Core "
+                                                   "packages in VELA (CoreInstaller*.exe beside the folder do not count)");
+        }
+        std::vector<SignedFile> more = checkPayload(payload, needs, problems);
         signedFiles.insert(signedFiles.end(), more.begin(), more.end());
     }
-    for (const fs::path& file : signedFiles)
+    for (const SignedFile& file : signedFiles)
         checkSigner(file, problems);
     return problems;
 }

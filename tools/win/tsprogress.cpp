@@ -7,6 +7,7 @@
 #include "app/setup/inprogressthread.h"
 #include "app/setup/mainflow.h"
 #include "app/setup/resource.h"
+#include "app/setup/restart.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <windows.h>
@@ -91,6 +92,10 @@ Box setupBox(uint32_t id)
                 resource::formatMessage(resource::loadString(IDS_CAPTION, L"Install %1 software", language), shortName),
                 MB_ICONINFORMATION};
     }
+    if (id == IDS_RESTART_QUESTION) {
+        const ts::app::setupInstall::RestartQuestion question = ts::app::setupInstall::restartQuestion(product, language);
+        return {question.text, question.caption, ts::app::setupInstall::kRestartQuestionStyle};
+    }
     return {resource::formatMessage(resource::loadString(id, L"", language), product),
             resource::formatMessage(resource::loadString(IDS_CAPTION, L"Install Tessaline Software for %1", language),
                                     product),
@@ -128,7 +133,8 @@ int snapMessage(uint32_t id, const wchar_t* path)
         return 1;
     Sleep(1500); // painted
     bool saved = saveWindow(window, path);
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    // A question closes through its No button, not WM_CLOSE.
+    PostMessageW(window, WM_COMMAND, GetDlgItem(window, IDNO) ? IDNO : IDCANCEL, 0);
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
     return saved ? 0 : 1;

@@ -1,6 +1,7 @@
 // tsrecorder: a stand-in for the installer programs that Setup runs. It appends its
 // full command line (one UTF-8 line) to the file named by TS_RECORD_FILE and exits
-// with the code in TS_RECORD_EXIT (default 0). With TS_RECORD_COPY naming a folder,
+// with the code in TS_RECORD_EXIT (default 0), as the product installer (its command line
+// has AUTOMATICUPDATECHECK=) with TS_RECORD_EXIT_PRODUCT when that is set. With TS_RECORD_COPY naming a folder,
 // every argument NAME="path" whose path is a file is copied there as NAME, so a test
 // can read the files it was handed after they are gone. With TS_RECORD_WINDOW naming a
 // dialog title, it also appends "window" (such a dialog is visible) or "-" as one line to
@@ -149,7 +150,8 @@ int wmain(int, wchar_t**)
         }
     }
     wchar_t code[32] = L"";
-    if (GetEnvironmentVariableW(L"TS_RECORD_EXIT", code, 32))
+    if ((wcsstr(line, L" AUTOMATICUPDATECHECK=") && GetEnvironmentVariableW(L"TS_RECORD_EXIT_PRODUCT", code, 32)) ||
+        GetEnvironmentVariableW(L"TS_RECORD_EXIT", code, 32))
         return static_cast<int>(wcstoul(code, nullptr, 0));
     return 0;
 }

@@ -132,7 +132,7 @@ TEST(OsInfoTest, NativeMachineOtherThanX86OrX64IsRefusedWithMessage36)
     for (USHORT machine : {USHORT(IMAGE_FILE_MACHINE_ARM64), real, USHORT(IMAGE_FILE_MACHINE_UNKNOWN)}) {
         const std::wstring path = folder.path + L"\\" + std::to_wstring(machine) + L".log";
         ts::sys::SetupRunLog log;
-        log.open(test::narrow(path));
+        log.open(path);
         const int exitCode = ts::app::setupInstall::checkOperatingSystem(PresentedMachine(machine), log, true);
         log.close();
         EXPECT_EQ(machine == IMAGE_FILE_MACHINE_ARM64 ? 1633 : 0, exitCode) << machine;

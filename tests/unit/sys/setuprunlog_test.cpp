@@ -21,7 +21,7 @@ TEST(SetupRunLog, AppendsAndBracketsTheRun)
     ts::test::writeFile(ts::test::widen(path), "earlier line\r\n");
     {
         SetupRunLog log;
-        log.open(path);
+        log.open(ts::test::widen(path));
         log.write(2, "something failed");
         // Another reader and writer may have the file open meanwhile.
         EXPECT_NE("", readFile(ts::test::widen(path)));
@@ -40,7 +40,7 @@ TEST(SetupRunLog, AppendsAndBracketsTheRun)
 TEST(SetupRunLog, MissingFolderDropsLinesSilently)
 {
     SetupRunLog log;
-    log.open("Z:\\no\\such\\folder\\run.log");
+    log.open(L"Z:\\no\\such\\folder\\run.log");
     EXPECT_FALSE(log.isOpen());
     log.write(2, "dropped");
     log.close();

@@ -134,14 +134,15 @@ TEST(InstallSequence, RefusedInstallerStopsBeforeAnythingRuns)
     }
 }
 
-TEST(InstallSequence, OnlyDriverSlotsAskForRestart)
+TEST(InstallSequence, EverySlotCanAskForRestart)
 {
     struct Case {
         Installer::Result core, staging, driver, product;
         int result;
         bool restart;
     } cases[] = {
-        {Installer::RebootRequired, Installer::Succeeded, Installer::Succeeded, Installer::RebootRequired, 0, false},
+        {Installer::RebootRequired, Installer::Succeeded, Installer::Succeeded, Installer::Succeeded, 0, true},
+        {Installer::Succeeded, Installer::NotRun, Installer::Succeeded, Installer::RebootRequired, 0, true},
         {Installer::Succeeded, Installer::RebootRequired, Installer::Succeeded, Installer::Succeeded, 0, true},
         {Installer::Succeeded, Installer::Succeeded, Installer::RebootRequired, Installer::Failed, 1, true},
         {Installer::Succeeded, Installer::Succeeded, Installer::Failed, Installer::Succeeded, 1, false},

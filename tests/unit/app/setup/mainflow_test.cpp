@@ -114,25 +114,30 @@ struct FakeReboot : ts::tk::install::IRebootProperties {
     bool setSoftwareRequiresReboot(bool) override { ++required; return false; }
 };
 struct FakeRestart : IRestartService {
-    bool answer = true;
-    int calls = 0;
-    bool restart() override { ++calls; return answer; }
+    bool yes = true;    // the user's answer
+    bool answer = true; // whether the restart starts
+    int asked = 0, calls = 0;
+    bool forced = false;
+    bool askToRestart() override { ++asked; return yes; }
+    bool restart(bool force) override { ++calls; forced = force; return answer; }
 };
 struct Finish {
     FakeReboot reboot;
     FakeRestart restart;
     int pages = 0;
+    RestartDecision decision = RestartDecision::NotNeeded;
     const ts::test::TempFolder temp{L"finish"};
     std::string path = ts::test::narrow(temp.path) + "\\run.log";
 
     int run(int result, bool restartRequired, const InstallSettings& s, bool disablePage = false, bool pageWanted = true)
     {
         ts::sys::SetupRunLog log;
-        log.open(path);
-        int code = finishInstallation(result, restartRequired, s, disablePage, pageWanted, reboot, restart,
-                                      [this] { ++pages; }, log);
+        log.open(ts::test::widen(path));
+        InstallationOutcome outcome = finishInstallation(result, restartRequired, s, disablePage, pageWanted, reboot,
+                                                         restart, [this] { ++pages; }, log);
         log.close();
-        return code;
+        decision = outcome.restart;
+        return outcome.exitCode;
     }
     std::string log() { return ts::test::readFile(ts::test::widen(path)); }
 };
@@ -167,10 +172,10 @@ TEST(FinishInstallation, CoreAsksForRestartNow)
     EXPECT_EQ(0, f.pages);
     EXPECT_EQ(std::string::npos, f.log().find("Installation"));
 
-    Finish refused; // a failed restart is silent: the run goes on
+    Finish refused; // a failed restart: the run goes on, the restart is still needed
     refused.reboot.now = true;
     refused.restart.answer = false;
-    EXPECT_EQ(0, refused.run(0, false, InstallSettings()));
+    EXPECT_EQ(3010, refused.run(0, false, InstallSettings()));
     EXPECT_EQ(1, refused.pages);
 
     Finish noReboot;
@@ -182,13 +187,13 @@ TEST(FinishInstallation, CoreAsksForRestartNow)
     EXPECT_EQ(1, noReboot.reboot.required);
 }
 
-TEST(FinishInstallation, DriverRestartWinsOverFailure)
+TEST(FinishInstallation, FailureOutranksADriverRestart)
 {
     Finish f;
-    EXPECT_EQ(3010, f.run(1, true, InstallSettings()));
+    EXPECT_EQ(1, f.run(1, true, InstallSettings()));
     EXPECT_EQ(1, f.reboot.required);
     EXPECT_EQ(0, f.pages);
-    EXPECT_EQ(std::string::npos, f.log().find("Installation"));
+    EXPECT_NE(std::string::npos, f.log().find("ERROR  \tInstallation failed."));
 }
 
 TEST(FinishInstallation, Failure)
@@ -198,4 +203,47 @@ TEST(FinishInstallation, Failure)
     EXPECT_EQ(1, f.run(1, false, InstallSettings()));
     EXPECT_EQ(0, f.restart.calls);
     EXPECT_NE(std::string::npos, f.log().find("ERROR  \tInstallation failed."));
+}
+
+// Sequence result x restart flags x options x the user's answer -> exit code and calls.
+TEST(FinishInstallation, OutcomeTable)
+{
+    using D = RestartDecision;
+    const struct {
+        int result;
+        bool installerRestart, now, noReboot, silent, yes, starts;
+        int exit, asked, restarts, required, pages;
+        D decision;
+    } cases[] = {
+        {0, false, false, false, false, true, true, 0, 0, 0, 0, 1, D::NotNeeded},
+        {0, true, false, false, true, true, true, 3010, 0, 0, 1, 0, D::LeftPending},  // Core or product 3010
+        {0, false, true, true, true, true, true, 3010, 0, 0, 1, 0, D::Suppressed},    // -noreboot
+        {0, false, true, false, true, false, true, 0, 0, 1, 0, 0, D::Started},        // silent: no question
+        {0, false, true, false, false, true, true, 0, 1, 1, 0, 0, D::Started},        // asked, yes
+        {0, false, true, false, false, false, true, 3010, 1, 0, 1, 1, D::Declined},   // asked, not now
+        {0, false, true, false, true, true, false, 3010, 0, 1, 1, 0, D::NotStarted},
+        {1, true, false, false, false, true, true, 1, 0, 0, 1, 0, D::AfterFailure},
+        {1, false, true, false, true, true, true, 1, 0, 0, 1, 0, D::AfterFailure},
+        {1, false, false, false, false, true, true, 1, 0, 0, 0, 0, D::NotNeeded},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        Finish f;
+        f.reboot.now = c.now;
+        f.restart.yes = c.yes;
+        f.restart.answer = c.starts;
+        InstallSettings s;
+        s.noReboot = c.noReboot;
+        s.silent = c.silent;
+        EXPECT_EQ(c.exit, f.run(c.result, c.installerRestart, s)) << row;
+        EXPECT_EQ(c.asked, f.restart.asked) << row;
+        EXPECT_EQ(c.restarts, f.restart.calls) << row;
+        if (c.restarts) {
+            EXPECT_EQ(c.silent, f.restart.forced) << row; // applications may ask to save unless silent
+        }
+        EXPECT_EQ(c.required, f.reboot.required) << row;
+        EXPECT_EQ(c.pages, f.pages) << row;
+        EXPECT_EQ(c.decision, f.decision) << row;
+        ++row;
+    }
 }
