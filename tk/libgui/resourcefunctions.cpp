@@ -92,8 +92,7 @@ bool hasExeResource(void* module, const wchar_t* name)
 bool OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
 {
     HRESULT result = S_OK;
-    // S_FALSE: the shell was reached but could not open it.
-    if (sys::win32::shellExecuteAsUser(url, result) && result == S_OK)
+    if (sys::win32::shellExecuteAsUser(url, result))
         return true;
     if (reporter && reporter->isEnabled(sys::LogLevel::Warn)) {
         sys::Logger::LogLine line(*reporter, 3, __FILE__, __LINE__);

@@ -1,6 +1,9 @@
 // Win32 only: the desktop shell reached through COM.
 #include "sys/libutils/win32/usershell.h"
 
+#include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/process.h"
+
 #include <exdisp.h>
 #include <oleauto.h>
 #include <servprov.h>
@@ -106,26 +109,58 @@ HRESULT desktopShellDispatch(ComRef<IShellDispatch2>& shell)
     return application->QueryInterface(IID_IShellDispatch2, shell.receiveVoid());
 }
 
-} // namespace
-
-bool shellExecuteAsUser(const std::wstring& file, HRESULT& result)
+HRESULT shellDispatchExecute(const std::wstring& file)
 {
     ComApartment apartment;
-    if (!apartment.usable()) {
-        result = apartment.result();
-        return false;
-    }
+    if (!apartment.usable())
+        return apartment.result();
     ComRef<IShellDispatch2> shell;
-    if (FAILED(result = desktopShellDispatch(shell)))
-        return false;
+    HRESULT result = desktopShellDispatch(shell);
+    if (FAILED(result))
+        return result;
     Bstr name(file);
     VARIANT none, show;
     VariantInit(&none);
     VariantInit(&show);
     V_VT(&show) = VT_I4;
     V_I4(&show) = SW_SHOWNORMAL;
-    result = shell->ShellExecute(name.get(), none, none, none, show);
-    return SUCCEEDED(result);
+    return shell->ShellExecute(name.get(), none, none, none, show);
+}
+
+// The URL handler started as the shell process runs: with its token, unelevated.
+bool startWithShellToken(const std::wstring& file)
+{
+    DWORD shellProcess = 0;
+    HWND shellWindow = GetShellWindow();
+    if (!shellWindow || !GetWindowThreadProcessId(shellWindow, &shellProcess) || !shellProcess)
+        return false;
+    Handle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcess));
+    Handle token, primary;
+    if (!process || !OpenProcessToken(process.get(), TOKEN_DUPLICATE, token.receive()) ||
+        !DuplicateTokenEx(token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                           TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, primary.receive()))
+        return false;
+    const std::wstring program = systemProgramPath(L"rundll32.exe");
+    std::wstring commandLine = L"\"" + program + L"\" url.dll,FileProtocolHandler " + file;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessWithTokenW(primary.get(), 0, program.c_str(), &commandLine[0], 0, nullptr, nullptr, &startup,
+                                 &info))
+        return false;
+    Handle started(info.hProcess), thread(info.hThread);
+    return true;
+}
+
+} // namespace
+
+bool shellExecuteAsUser(const std::wstring& file, HRESULT& result)
+{
+    result = shellDispatchExecute(file);
+    if (SUCCEEDED(result))
+        return result == S_OK; // S_FALSE: the shell was reached and could not open it
+    return startWithShellToken(file);
 }
 
 }}} // namespace ts::sys::win32
