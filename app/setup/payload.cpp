@@ -1,5 +1,7 @@
 #include "app/setup/payload.h"
 
+#include "app/setup/blockstream.h"
+
 #include "sys/libutils/win32/resource.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/win32nr.h"
@@ -14,14 +16,17 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <cstdint>
+#include <cwctype>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <system_error>
-#include <type_traits>
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -86,6 +91,7 @@ bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* fai
     out.result = extractArchive(archive, path, &where);
     out.file = where.file;
     out.systemError = where.systemError;
+    out.memory = where.memory;
     return out.result == ExtractSuccess;
 }
 
@@ -99,6 +105,8 @@ std::wstring describePayloadFailure(const PayloadFailure& failure, const std::ws
     case PayloadStep::Unpack: text += L"unpacking "; break;
     }
     text += failure.file;
+    if (failure.memory != 0)
+        text += L": not enough memory for " + std::to_wstring(failure.memory) + L" bytes";
     text += L": archive result " + std::to_wstring(failure.result) + L", system error " +
             std::to_wstring(failure.systemError);
     if (!systemText.empty())
@@ -160,60 +168,11 @@ namespace {
 const size_t kInputBufferSize = 1 << 18;
 const ISzAlloc kAlloc = {SzAlloc, SzFree};
 const UInt32 kNoBlock = 0xFFFFFFFF;
+const size_t kNoRun = static_cast<size_t>(-1);
 
-// The allocator of a reader's block buffer. The decoder frees the buffer of one block just
-// before it asks for the next one; handing the same memory out again, when it is large
-// enough, spares faulting in fresh pages for every block, and the peak stays the same.
-struct BlockBuffer {
-    BlockBuffer() = default;
-    ~BlockBuffer() { SzFree(nullptr, spare); }
-    BlockBuffer(const BlockBuffer&) = delete;
-    BlockBuffer& operator=(const BlockBuffer&) = delete;
-
-    ISzAllocPtr allocator() const { return &vt; }
-
-    // The allocator is the first member: the decoder's allocator pointer is the buffer's.
-    static BlockBuffer& of(ISzAllocPtr allocator)
-    {
-        return *reinterpret_cast<BlockBuffer*>(const_cast<ISzAlloc*>(allocator));
-    }
-    static void* alloc(ISzAllocPtr allocator, size_t size)
-    {
-        BlockBuffer& self = of(allocator);
-        if (!self.spare || self.spareSize < size) {
-            SzFree(nullptr, self.spare);
-            self.spare = SzAlloc(nullptr, size);
-            self.spareSize = self.spare ? size : 0;
-        }
-        self.given = self.spare;
-        self.givenSize = self.spareSize;
-        self.spare = nullptr;
-        self.spareSize = 0;
-        return self.given;
-    }
-    static void free(ISzAllocPtr allocator, void* address)
-    {
-        BlockBuffer& self = of(allocator);
-        if (!address || address != self.given) {
-            SzFree(nullptr, address);
-            return;
-        }
-        SzFree(nullptr, self.spare);
-        self.spare = self.given;
-        self.spareSize = self.givenSize;
-        self.given = nullptr;
-    }
-
-    ISzAlloc vt = {&BlockBuffer::alloc, &BlockBuffer::free};
-    void* given = nullptr;
-    size_t givenSize = 0;
-    void* spare = nullptr;
-    size_t spareSize = 0;
-};
-static_assert(std::is_standard_layout<BlockBuffer>::value, "the allocator must be the first member");
-
-// One reader of the archive file: its own handle, look-to-read stream and block cache, so
-// that several threads can decode blocks of one database at the same time.
+// One reader of the archive file: its own handle, look-to-read stream and decoding
+// buffer, so that several threads can decode blocks of one database at the same time.
+// The buffer is kept for the next block: that spares faulting in fresh pages each time.
 class Reader {
 public:
     Reader()
@@ -223,8 +182,7 @@ public:
     }
     ~Reader()
     {
-        if (m_output)
-            ISzAlloc_Free(m_buffer.allocator(), m_output);
+        SzFree(nullptr, m_buffer);
         if (m_look.buf)
             ISzAlloc_Free(&kAlloc, m_look.buf);
         File_Close(&m_file.file);
@@ -252,24 +210,23 @@ public:
     }
     ILookInStreamPtr stream() const { return &m_look.vt; }
 
-    // Unpacks entry i of a file in a block; the bytes stay valid until a file of another
-    // block is unpacked.
-    SRes extract(const CSzArEx& db, UInt32 i, const Byte*& data, size_t& size)
+    // A buffer of at least `size` bytes; null when that cannot be had.
+    Byte* buffer(uint64_t size)
     {
-        size_t offset = 0;
-        SRes result = SzArEx_Extract(&db, &m_look.vt, i, &m_blockIndex, &m_output, &m_outputSize, &offset, &size,
-                                     m_buffer.allocator(), &kAlloc);
-        data = m_output ? m_output + offset : nullptr;
-        return result;
+        size = std::max<uint64_t>(size, 1);
+        if (size <= m_bufferSize)
+            return m_buffer;
+        SzFree(nullptr, m_buffer);
+        m_buffer = size <= SIZE_MAX ? static_cast<Byte*>(SzAlloc(nullptr, static_cast<size_t>(size))) : nullptr;
+        m_bufferSize = m_buffer ? size : 0;
+        return m_buffer;
     }
 
 private:
-    BlockBuffer m_buffer;
     CFileInStream m_file;
     CLookToRead2 m_look;
-    UInt32 m_blockIndex = kNoBlock;
-    Byte* m_output = nullptr;
-    size_t m_outputSize = 0;
+    Byte* m_buffer = nullptr;
+    uint64_t m_bufferSize = 0;
 };
 
 // The archive database, read through the first reader.
@@ -295,6 +252,15 @@ public:
     bool hasNames() const { return m_db.FileNameOffsets != nullptr; }
     bool isDirectory(UInt32 i) const { return SzArEx_IsDir(&m_db, i); }
     UInt32 block(UInt32 i) const { return m_db.FileToFolder[i]; }
+    UInt64 size(UInt32 i) const { return SzArEx_GetFileSize(&m_db, i); }
+    // The file's CRC when the archive has one for it.
+    bool crc(UInt32 i, UInt32& value) const
+    {
+        if (block(i) == kNoBlock || !SzBitWithVals_Check(&m_db.CRCs, i))
+            return false;
+        value = m_db.CRCs.Vals[i];
+        return true;
+    }
 
     std::wstring name(UInt32 i) const
     {
@@ -311,140 +277,279 @@ private:
     CSzArEx m_db;
 };
 
-// Files [first, end) in archive order that share one solid block; files without data
-// belong to the run they stand in.
+// Files [first, end) in archive order that share one solid block (kNoBlock: none has
+// data); files without data belong to the run they stand in.
 struct Run {
     UInt32 first;
     UInt32 end;
+    UInt32 block;
 };
 
 std::vector<Run> splitIntoRuns(const Database& archive)
 {
     std::vector<Run> runs;
-    UInt32 block = kNoBlock;
     for (UInt32 i = 0; i < archive.count(); ++i) {
         if (archive.isDirectory(i))
             continue;
         const UInt32 own = archive.block(i);
-        if (runs.empty() || (own != kNoBlock && block != kNoBlock && own != block))
-            runs.push_back(Run{i, i + 1});
+        if (runs.empty() || (own != kNoBlock && runs.back().block != kNoBlock && own != runs.back().block))
+            runs.push_back(Run{i, i + 1, kNoBlock});
         runs.back().end = i + 1;
         if (own != kNoBlock)
-            block = own;
+            runs.back().block = own;
     }
     return runs;
 }
 
-// Unpacks the runs on several readers at once. Each run is decoded as soon as a reader
-// is free, but written only after every earlier run: the files appear in archive order,
-// and a failure leaves exactly the files before it, whichever thread met it.
-class RunExtraction {
+// What became of one run: its result, the files it created in order, and how many of
+// them are complete and checked.
+struct RunOutcome {
+    ExtractResult result = ExtractSuccess;
+    ExtractDetail where;
+    std::vector<std::wstring> written;
+    size_t complete = 0;
+};
+
+// Writes the files of one run while its block decodes: each file in turn, its CRC
+// checked when it is complete. Stops with SZ_ERROR_PROGRESS once `stopped` says so,
+// and with SZ_ERROR_WRITE on a file error (then in the outcome).
+class RunWriter {
 public:
-    RunExtraction(const Database& archive, const std::vector<std::wstring>& names, const std::wstring& folder,
-                  ExtractDetail& out)
-        : m_archive(archive), m_names(names), m_folder(folder), m_runs(splitIntoRuns(archive)), m_out(out)
+    RunWriter(const Database& archive, const std::vector<std::wstring>& names, const std::wstring& folder,
+              const Run& run, RunOutcome& outcome, std::function<bool()> stopped)
+        : m_archive(archive), m_names(names), m_folder(folder), m_run(run), m_outcome(outcome),
+          m_stopped(std::move(stopped)), m_next(run.first)
     {
     }
 
-    size_t runCount() const { return m_runs.size(); }
-    ExtractResult result() const { return m_result; }
+    bool fileFailed() const { return m_fileFailed; }
 
-    // Takes runs until none is left or one failed.
+    SRes put(const Byte* data, size_t size)
+    {
+        if (m_stopped())
+            return SZ_ERROR_PROGRESS;
+        while (size > 0) {
+            if (!m_open) {
+                if (SRes result = openNext())
+                    return result;
+                if (!m_open)
+                    return SZ_OK; // bytes after the last file belong to none
+            }
+            const size_t n = static_cast<size_t>(std::min<UInt64>(size, m_left));
+            if (DWORD error = m_file.write(data, n))
+                return failed(error);
+            if (m_checked)
+                m_crc = CrcUpdate(m_crc, data, n);
+            data += n;
+            size -= n;
+            m_left -= n;
+            if (m_left == 0)
+                if (SRes result = closeCurrent())
+                    return result;
+        }
+        return SZ_OK;
+    }
+
+    // After the block: only files without data may be left.
+    SRes finish()
+    {
+        if (SRes result = openNext())
+            return result;
+        return m_open ? SZ_ERROR_FAIL : SZ_OK;
+    }
+
+private:
+    // Opens the next file of the run that has data, making the empty ones before it.
+    SRes openNext()
+    {
+        while (!m_open && m_next < m_run.end) {
+            const UInt32 i = m_next++;
+            if (m_archive.isDirectory(i))
+                continue;
+            m_path = entryPath(m_folder, m_names[i]);
+            const size_t slash = m_path.find_last_of(L'\\');
+            if (slash != std::wstring::npos)
+                sys::win32::createDirectories(m_path.substr(0, slash));
+            if (DWORD error = m_file.create(m_path))
+                return failed(error);
+            m_outcome.written.push_back(m_path);
+            m_open = true;
+            m_left = m_archive.size(i);
+            m_checked = m_archive.crc(i, m_expected);
+            m_crc = CRC_INIT_VAL;
+            if (m_left == 0)
+                if (SRes result = closeCurrent())
+                    return result;
+        }
+        return SZ_OK;
+    }
+
+    SRes closeCurrent()
+    {
+        m_open = false;
+        if (DWORD error = m_file.close())
+            return failed(error);
+        if (m_checked && CRC_GET_DIGEST(m_crc) != m_expected)
+            return SZ_ERROR_CRC;
+        m_outcome.complete = m_outcome.written.size();
+        return SZ_OK;
+    }
+
+    SRes failed(DWORD error)
+    {
+        m_fileFailed = true;
+        m_outcome.where.file = m_path;
+        m_outcome.where.systemError = error;
+        return SZ_ERROR_WRITE;
+    }
+
+    const Database& m_archive;
+    const std::vector<std::wstring>& m_names;
+    const std::wstring& m_folder;
+    const Run& m_run;
+    RunOutcome& m_outcome;
+    const std::function<bool()> m_stopped;
+    UInt32 m_next;
+    sys::win32::OutputFile m_file;
+    std::wstring m_path;
+    bool m_open = false;
+    bool m_fileFailed = false;
+    UInt64 m_left = 0;
+    bool m_checked = false;
+    UInt32 m_expected = 0;
+    UInt32 m_crc = CRC_INIT_VAL;
+};
+
+// Unpacks the runs on several readers at once, each as soon as a reader is free, its
+// files written while it decodes. When a run fails, the runs after it stop, and the
+// files after the failing one (its own unfinished file included) are deleted: a failure
+// leaves exactly the files before it, whichever thread met it.
+class RunExtraction {
+public:
+    RunExtraction(const Database& archive, const std::vector<std::wstring>& names, const std::wstring& folder,
+                  const std::wstring& archivePath, uint64_t memoryLimit)
+        : m_archive(archive), m_names(names), m_folder(folder), m_archivePath(archivePath),
+          m_memoryLimit(memoryLimit), m_runs(splitIntoRuns(archive)), m_outcomes(m_runs.size())
+    {
+        for (const Run& run : m_runs)
+            m_plans.push_back(run.block == kNoBlock ? BlockPlan() : planBlock(archive.db(), run.block));
+    }
+
+    size_t runCount() const { return m_runs.size(); }
+    // The most one reader needs at once for the runs that fit the limit.
+    uint64_t largestNeed() const
+    {
+        uint64_t largest = 0;
+        for (const BlockPlan& plan : m_plans)
+            if (plan.memory <= m_memoryLimit)
+                largest = std::max(largest, plan.memory);
+        return largest;
+    }
+
+    // Takes runs until none is left or an earlier one failed.
     void work(Reader& reader)
     {
         for (;;) {
             size_t run;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_result != ExtractSuccess || m_next == m_runs.size())
+                if (m_next == m_runs.size() || m_failed < m_next)
                     return;
                 run = m_next++;
             }
-            Decoded decoded = decode(reader, m_runs[run]);
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_turnChanged.wait(lock, [&] { return m_turn == run; });
-            if (m_result == ExtractSuccess) {
-                ExtractDetail where = m_out;
-                lock.unlock();
-                ExtractResult result = write(reader, decoded, where);
-                lock.lock();
-                if (result != ExtractSuccess) {
-                    m_result = result;
-                    m_out = where;
-                }
+            decode(reader, run);
+            if (m_outcomes[run].result != ExtractSuccess) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (run < m_failed)
+                    m_failed = run;
             }
-            ++m_turn;
-            m_turnChanged.notify_all();
         }
+    }
+
+    // Once every reader has stopped: the result of the first failed run, and what the
+    // runs from it on wrote removed.
+    ExtractResult finish(ExtractDetail& out)
+    {
+        const size_t failed = m_failed;
+        if (failed == kNoRun)
+            return ExtractSuccess;
+        for (size_t run = failed; run < m_runs.size(); ++run) {
+            const RunOutcome& outcome = m_outcomes[run];
+            for (size_t k = run == failed ? outcome.complete : 0; k < outcome.written.size(); ++k)
+                sys::win32::deleteFileForced(outcome.written[k]);
+        }
+        out = m_outcomes[failed].where;
+        return m_outcomes[failed].result;
     }
 
 private:
-    struct Piece {
-        UInt32 file;
-        const Byte* data;
-        size_t size;
-    };
-    // The files of a run unpacked up to the first decoder error, if any.
-    struct Decoded {
-        std::vector<Piece> pieces;
+    void decode(Reader& reader, size_t index)
+    {
+        const Run& run = m_runs[index];
+        const BlockPlan& plan = m_plans[index];
+        RunOutcome& outcome = m_outcomes[index];
+        outcome.where.file = m_archivePath;
         SRes result = SZ_OK;
-    };
-
-    Decoded decode(Reader& reader, const Run& run)
-    {
-        Decoded decoded;
+        bool fileFailed = false;
         try {
-            for (UInt32 i = run.first; i < run.end && decoded.result == SZ_OK; ++i) {
-                if (m_archive.isDirectory(i))
-                    continue;
-                Piece piece{i, nullptr, 0};
-                // A file without data would make the decoder drop its cached block.
-                if (m_archive.block(i) != kNoBlock)
-                    decoded.result = reader.extract(m_archive.db(), i, piece.data, piece.size);
-                if (decoded.result == SZ_OK)
-                    decoded.pieces.push_back(piece);
+            RunWriter writer(m_archive, m_names, m_folder, run, outcome, [this, index] { return m_failed < index; });
+            if (run.block != kNoBlock) {
+                Byte* buffer = plan.memory <= m_memoryLimit ? reader.buffer(plan.window) : nullptr;
+                result = buffer ? decodeBlock(m_archive.db(), reader.stream(), run.block, plan, buffer,
+                                              [&writer](const Byte* data, size_t size) { return writer.put(data, size); })
+                                : SZ_ERROR_MEM;
             }
+            if (result == SZ_OK)
+                result = writer.finish();
+            fileFailed = writer.fileFailed();
         } catch (const std::bad_alloc&) {
-            decoded.result = SZ_ERROR_MEM;
+            result = SZ_ERROR_MEM;
         }
-        return decoded;
-    }
-
-    // A failed read leaves its Windows error in the reader's stream; data faults have none.
-    ExtractResult write(const Reader& reader, const Decoded& decoded, ExtractDetail& where)
-    {
-        try {
-            for (const Piece& piece : decoded.pieces) {
-                const std::wstring path = entryPath(m_folder, m_names[piece.file]);
-                size_t slash = path.find_last_of(L'\\');
-                if (slash != std::wstring::npos)
-                    sys::win32::createDirectories(path.substr(0, slash));
-                if (DWORD error = sys::win32::writeFileContents(path, piece.data, piece.size)) {
-                    where.file = path;
-                    where.systemError = error;
-                    return ExtractFileError;
+        if (fileFailed) {
+            outcome.result = ExtractFileError;
+            return;
+        }
+        outcome.result = mapDecoderResult(result);
+        if (result == SZ_ERROR_READ)
+            outcome.where.systemError = reader.readError();
+        if (result == SZ_ERROR_MEM) {
+            // Named after the block's first file with data, which could not be unpacked.
+            for (UInt32 i = run.first; i < run.end; ++i)
+                if (!m_archive.isDirectory(i) && m_archive.block(i) == run.block) {
+                    outcome.where.file = entryPath(m_folder, m_names[i]);
+                    break;
                 }
-            }
-        } catch (const std::bad_alloc&) {
-            return ExtractOutOfMemory;
+            outcome.where.systemError = ERROR_NOT_ENOUGH_MEMORY;
+            outcome.where.memory = plan.memory;
         }
-        if (decoded.result == SZ_ERROR_READ)
-            where.systemError = reader.readError();
-        return mapDecoderResult(decoded.result);
     }
 
     const Database& m_archive;
     const std::vector<std::wstring>& m_names;
     const std::wstring& m_folder;
+    const std::wstring& m_archivePath;
+    const uint64_t m_memoryLimit;
     const std::vector<Run> m_runs;
-    ExtractDetail& m_out;
+    std::vector<BlockPlan> m_plans;
+    std::vector<RunOutcome> m_outcomes;
 
     std::mutex m_mutex;
-    std::condition_variable m_turnChanged;
     size_t m_next = 0;
-    size_t m_turn = 0;
-    ExtractResult m_result = ExtractSuccess;
+    std::atomic<size_t> m_failed{kNoRun};
 };
+
+// Two entries of one name (as Windows compares names) would race on one file.
+bool hasRepeatedNames(const std::vector<std::wstring>& names)
+{
+    std::set<std::wstring> seen;
+    for (std::wstring name : names) {
+        for (wchar_t& c : name)
+            c = c == L'/' ? L'\\' : static_cast<wchar_t>(towlower(c));
+        if (!seen.insert(name).second)
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -454,12 +559,12 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
 }
 
 ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring& folder, ExtractDetail* failure,
-                             unsigned threads)
+                             unsigned threads, uint64_t memoryLimit)
 {
     ExtractDetail ignored;
     ExtractDetail& out = failure ? *failure : ignored;
+    out = ExtractDetail();
     out.file = archivePath;
-    out.systemError = 0;
     Reader reader;
     if (WRes error = reader.openFile(archivePath)) {
         out.systemError = error;
@@ -487,8 +592,16 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
         if (archive.isDirectory(i))
             sys::win32::createDirectories(entryPath(folder, names[i])); // a failure shows when a file is made
 
-    RunExtraction extraction(archive, names, folder, out);
+    if (memoryLimit == 0)
+        memoryLimit = sys::win32::availableMemory();
+    if (memoryLimit == 0)
+        memoryLimit = UINT64_MAX;
+    RunExtraction extraction(archive, names, folder, archivePath, memoryLimit);
     size_t wanted = std::min<size_t>(threads ? threads : sys::win32::processorCount(), extraction.runCount());
+    if (const uint64_t need = extraction.largestNeed())
+        wanted = static_cast<size_t>(std::min<uint64_t>(wanted, std::max<uint64_t>(1, memoryLimit / need)));
+    if (hasRepeatedNames(names))
+        wanted = 1;
     // Helpers that cannot get a reader or a thread are left out; this thread always works.
     std::vector<std::unique_ptr<Reader>> helperReaders;
     std::vector<std::unique_ptr<sys::win32::WorkerThread>> helpers;
@@ -505,7 +618,7 @@ ExtractResult extractArchive(const std::wstring& archivePath, const std::wstring
     }
     extraction.work(reader);
     helpers.clear();
-    return extraction.result();
+    return extraction.finish(out);
 }
 
 // --- Core package ---------------------------------------------------------------

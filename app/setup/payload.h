@@ -71,27 +71,32 @@ enum ExtractResult : int32_t {
 };
 
 // Where extractArchive stopped: the file involved (the archive, or the file being
-// written) and the Windows error (0 when the archive's content is at fault).
+// written or, when memory ran short, unpacked) and the Windows error (0 when the
+// archive's content is at fault). `memory` is the size in bytes that could not be had
+// (ExtractOutOfMemory; 0 when not known).
 struct ExtractDetail {
     std::wstring file;
     uint32_t systemError = 0;
+    uint64_t memory = 0;
 };
 
 // The step of extractPayload that failed.
 enum class PayloadStep { CreateFolder, ReadResource, WriteArchive, Unpack };
 
 // Why extractPayload failed: the step, the file involved (the temporary path for
-// CreateFolder), the extraction result (ExtractSuccess before unpacking) and the
-// Windows error (0 when there is none).
+// CreateFolder), the extraction result (ExtractSuccess before unpacking), the
+// Windows error (0 when there is none) and the memory that could not be had.
 struct PayloadFailure {
     PayloadStep step = PayloadStep::CreateFolder;
     std::wstring file;
     ExtractResult result = ExtractSuccess;
     uint32_t systemError = 0;
+    uint64_t memory = 0;
 };
 
 // One line for the logs and the message box: "Unpacking the payload failed while " +
-// the step and its file + ": archive result " + number + ", system error " + number,
+// the step and its file, then ": not enough memory for " + bytes + " bytes" when the
+// memory is known, then ": archive result " + number + ", system error " + number,
 // then ": " + `systemText` when that is not empty.
 std::wstring describePayloadFailure(const PayloadFailure& failure, const std::wstring& systemText);
 
@@ -116,14 +121,18 @@ bool hasResource(HMODULE module, int id);
 bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* failure = nullptr);
 // Unpacks a 7z archive into `folder`. An archive with an entry name that would leave
 // the folder is refused (ExtractArchiveError) before anything is written. On failure
-// `failure` (when given) names the file and the Windows error. Solid blocks are decoded
-// on one thread per processor (at most one per block); files are still written in
-// archive order, so a failure leaves exactly the files before the one that failed.
+// `failure` (when given) names the file and the Windows error. Files are written while
+// their block decodes, through a window of the decoder's dictionary, so memory does not
+// grow with file size (other block structures are decoded whole, after a check that
+// the memory is there). Solid blocks are decoded on one thread per processor (at most
+// one per block, and no more than the memory allows); a failure leaves exactly the
+// files before the one that failed, whichever thread met it.
 ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder,
                              ExtractDetail* failure = nullptr);
-// The same with at most `threads` threads (0: one per processor).
+// The same with at most `threads` threads (0: one per processor) and `memoryLimit`
+// bytes for the decoders (0: what the process can still have, availableMemory).
 ExtractResult extractArchive(const std::wstring& archive, const std::wstring& folder, ExtractDetail* failure,
-                             unsigned threads);
+                             unsigned threads, uint64_t memoryLimit = 0);
 // Both VELA\TessalineCore.dat and VELA\TessalineCore64.dat exist under the folder.
 bool hasCorePackage(const std::wstring& folder);
 // The Core installer program for this system: resource "EXE" 6 (64-bit Windows) or 5,

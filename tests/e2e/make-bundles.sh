@@ -130,6 +130,18 @@ product "$out/core32only" "$recorder"
 rm "$out/core32only/payload/VELA/TessalineCore64.dat"
 bundle "$out/core32only" "$out/core32only.exe" --allow-problems >/dev/null 2>&1
 
+# A driver file of 200 MB of comment lines, far larger than a solid block and packing to
+# kilobytes; its payload folder goes once bundled.
+product "$out/large" "$recorder"
+python3 -c 'import sys
+line = b"; a large driver file, padded.\r\n"
+with open(sys.argv[1], "wb") as out:
+    for _ in range(200):
+        out.write(line * (1048576 // len(line)))' "$out/large/payload/VELA/TessalineUsb.inf"
+catalog "$out/large/payload/VELA" "$out/large/payload/VELA/sub/tessaline.cat"
+bundle "$out/large" "$out/large.exe" >/dev/null
+rm -rf "$out/large/payload"
+
 "$tools/demo.sh" "$build" --bundle-only >/dev/null
 cp "$build/demo/Setup.exe" "$out/demo.exe"
 cp "$build/demo/Setup-old.exe" "$out/demo-old.exe"

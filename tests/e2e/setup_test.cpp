@@ -249,6 +249,21 @@ TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
     EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
+TEST_F(SetupEndToEnd, DriverFileLargerThanABlockArrivesWhole)
+{
+    BundleRun r = run(L"large", L"-silent");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_EQ(2u, r.commandLines.size()) << r.runLog;
+    const std::string inf = copied(L"TS_COREDRIVER_PATH");
+    const std::string line = "; a large driver file, padded.\r\n";
+    ASSERT_EQ(200u * 1048576, inf.size());
+    size_t wrong = 0;
+    while (wrong < inf.size() && inf.compare(wrong, line.size(), line) == 0)
+        wrong += line.size();
+    EXPECT_EQ(inf.size(), wrong) << "first wrong line at byte " << wrong;
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
+}
+
 // CTest runs this once more with a German user (LC_ALL=de_DE.UTF-8) and
 // TS_EXPECT_UI_LANGUAGE=1031.
 TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -244,6 +245,25 @@ BOOL CALLBACK closeWindowOf(HWND window, LPARAM parameter)
         PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
 }
+
+// Every visible window with its texts, for a run that did not end in time: a box that
+// waits for a click, or a window left by a child, usually says why.
+BOOL CALLBACK describeWindow(HWND window, LPARAM parameter)
+{
+    if (!IsWindowVisible(window))
+        return TRUE;
+    auto* out = reinterpret_cast<std::string*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t text[512];
+    GetWindowTextW(window, text, 512);
+    *out += "  process " + std::to_string(owner) + ": \"" + narrow(text) + "\"";
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (GetWindowTextW(child, text, 512) > 0)
+            *out += " | " + narrow(text);
+    *out += "\n";
+    return TRUE;
+}
 } // namespace
 
 namespace {
@@ -327,6 +347,10 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     result.windowsClosed = static_cast<int>(search.closed.size());
     if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
         result.timedOut = true;
+        std::string windows;
+        EnumWindows(describeWindow, reinterpret_cast<LPARAM>(&windows));
+        fprintf(stderr, "%s did not end within %u ms; windows open then:\n%s", narrow(commandLine).c_str(), timeoutMs,
+                windows.c_str());
         TerminateProcess(process.hProcess, 0xDEAD);
         WaitForSingleObject(process.hProcess, 10000);
     }

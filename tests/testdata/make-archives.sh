@@ -106,3 +106,22 @@ for archive in "lzma2 -m0=lzma2 -ms=2f" "plainheader -m0=lzma2 -ms=2f -mhc=off" 
     shift
     (cd "$small" && 7zz a -t7z "$@" -bso0 -bsp0 "$out/seed-$name.7z" .)
 done
+
+# One file of 3.2 MB (random data that repeats every 400000 bytes) under each streamed
+# structure: branch and delta filters (past the filter's buffer), dictionaries smaller
+# than the file (the window wraps), and BCJ2, which is decoded whole.
+mkdir -p "$work/stream"
+python3 - "$work/stream/data.bin" <<'PY'
+import random, sys
+random.seed(26)
+open(sys.argv[1], "wb").write(random.randbytes(400000) * 8)
+PY
+cp "$work/stream/data.bin" "$out/stream-data.bin"
+for archive in "bcj -mf=BCJ -m0=lzma2" "arm64 -mf=ARM64 -m0=lzma2" "delta -mf=Delta:4 -m0=lzma2" \
+               "arm -mf=ARM -m0=lzma2" "window2 -mf=off -m0=lzma2:d=1m" "window1 -mf=off -m0=lzma:d=256k" \
+               "bcj2 -mf=BCJ2 -m0=lzma2"; do
+    set -- $archive
+    name=$1
+    shift
+    (cd "$work/stream" && 7zz a -t7z "$@" -bso0 -bsp0 "$out/stream-$name.7z" data.bin)
+done

@@ -1,6 +1,7 @@
 // tsbundle: turns a product folder into a Setup bundle, on the Linux build host and on
 // Windows alike. See kUsage below.
 #include "tools/bundle/digest.h"
+#include "tools/bundle/payloadmemory.h"
 #include "tools/bundle/peimage.h"
 #include "tools/bundle/process.h"
 #include "tools/bundle/productfolder.h"
@@ -39,10 +40,12 @@ const char* const kUsage =
     "       tsbundle init <new-product-folder>\n"
     "       tsbundle --add-resources <exe> (<type> <id> <language> <file>)...\n"
     "\n"
-    "Checks the product folder and the signing, packs payload/ with 7-Zip (LZMA2, solid\n"
-    "blocks of at most 64 MB; a payload.7z in the folder goes in as it is), writes the\n"
-    "product's resources into a copy of the Setup stub and signs it. Every problem is\n"
-    "reported, one line each, before anything is packed; nothing is written then.\n"
+    "Checks the product folder and the signing, packs payload/ with 7-Zip (LZMA2 with a\n"
+    "32 MB dictionary, solid blocks of at most 64 MB; a payload.7z in the folder goes in as\n"
+    "it is), writes the product's resources into a copy of the Setup stub and signs it.\n"
+    "Warns when unpacking the payload needs more memory at once than a 32-bit Setup can\n"
+    "count on. Every problem is reported, one line each, before anything is packed;\n"
+    "nothing is written then.\n"
     "Options may come in any order.\n"
     "\n"
     "options:\n"
@@ -128,6 +131,16 @@ uint32_t timestamp()
     return static_cast<uint32_t>(std::strtoul(epoch.c_str(), nullptr, 10));
 }
 
+// Setup unpacks a block through a window of the dictionary's size (the block's when
+// smaller): 32 MB keeps its memory small whatever the file sizes, and packs nearly as
+// tightly as a dictionary of the whole 64 MB block.
+const char* const kCompression = "-m0=lzma2:d=32m";
+
+void warnAboutMemory(const fs::path& archive)
+{
+    std::cerr << memoryWarning(payloadMemory(archive));
+}
+
 // One line per phase, on standard output; problems and errors go to standard error.
 void phase(const std::string& text)
 {
@@ -147,7 +160,7 @@ void packPayload(const fs::path& payload, const fs::path& archive)
     const bool progress = outputIsTerminal();
     // No times and no attributes, so that the same payload gives the same archive
     // (7-Zip orders the files by name itself).
-    runTool({env("TS_7Z", kSevenZip), "a", "-t7z", "-m0=lzma2", "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
+    runTool({env("TS_7Z", kSevenZip), "a", "-t7z", kCompression, "-mx=7", "-ms=64m", "-mtm-", "-mtc-", "-mta-", "-mtr-",
              progress ? "-bsp1" : "-bd", "-bso0", progress ? "-bse2" : "-bsp0", archive.u8string(), "."},
             payload, progress, ": is 7-Zip installed? TS_7Z names its program");
 }
@@ -259,6 +272,7 @@ int build(const Options& options)
             packPayload(options.folder / "payload", archive.path);
             ready = archive.path;
         }
+        warnAboutMemory(ready);
         Resource archiveResource = payloadResource(readFile(ready));
         payload = archiveResource.data.size();
         putResource(resources, std::move(archiveResource));

@@ -298,27 +298,45 @@ int shellDelete(const std::wstring& path)
     return SHFileOperationW(&operation);
 }
 
-DWORD writeFileContents(const std::wstring& path, const void* data, size_t size)
+DWORD OutputFile::create(const std::wstring& path)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return GetLastError();
+    m_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return m_file ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD OutputFile::write(const void* data, size_t size)
+{
     const BYTE* next = static_cast<const BYTE*>(data);
-    do {
+    while (size > 0) {
         // One call for anything below 1 GiB; larger data in slices WriteFile can take.
         DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(file.get(), next, chunk, &written, nullptr))
+        if (!WriteFile(m_file.get(), next, chunk, &written, nullptr))
             return GetLastError();
         if (written != chunk)
             return ERROR_DISK_FULL;
         next += chunk;
         size -= chunk;
-    } while (size > 0);
-    // Data still cached can fail to reach the disk only now.
-    if (!CloseHandle(file.release()))
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD OutputFile::close()
+{
+    if (m_file && !CloseHandle(m_file.release()))
         return GetLastError();
     return ERROR_SUCCESS;
+}
+
+DWORD writeFileContents(const std::wstring& path, const void* data, size_t size)
+{
+    OutputFile file;
+    DWORD error = file.create(path);
+    if (error == ERROR_SUCCESS)
+        error = file.write(data, size);
+    if (error == ERROR_SUCCESS)
+        error = file.close();
+    return error;
 }
 
 DWORD createDirectories(const std::wstring& path)

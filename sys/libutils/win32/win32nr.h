@@ -1,6 +1,8 @@
 // Files and folders: module and system paths, path joining, recursive search,
 // temporary names and folders, deleting a folder tree. None of these throws.
 #pragma once
+#include "sys/libutils/win32/handle.h"
+
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -57,6 +59,20 @@ DWORD checkReadable(const std::wstring& path);
 bool isProgramFile(const std::wstring& path);
 // Schedules a file or an empty folder for deletion at the next restart (MoveFileExW).
 bool deleteAtRestart(const std::wstring& path);
+
+// A new file written in pieces (an existing one is replaced; no sharing). Each call
+// returns the Windows error of its step, ERROR_SUCCESS on success; a short write counts
+// as ERROR_DISK_FULL. The destructor closes a file that close() did not.
+class OutputFile {
+public:
+    DWORD create(const std::wstring& path);
+    DWORD write(const void* data, size_t size);
+    // Data still cached can fail to reach the disk only here.
+    DWORD close();
+
+private:
+    FileHandle m_file;
+};
 
 // Writes `size` bytes into a new file (an existing one is replaced; no sharing) and
 // closes it. Returns the Windows error of the step that failed: ERROR_SUCCESS only when

@@ -42,4 +42,13 @@ unsigned processorCount()
     return count ? count : 1;
 }
 
+uint64_t availableMemory()
+{
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof(status);
+    if (!GlobalMemoryStatusEx(&status))
+        return 0;
+    return status.ullAvailVirtual < status.ullAvailPageFile ? status.ullAvailVirtual : status.ullAvailPageFile;
+}
+
 }}} // namespace ts::sys::win32

@@ -3,6 +3,7 @@
 #pragma once
 #include "sys/libutils/win32/handle.h"
 
+#include <cstdint>
 #include <functional>
 
 namespace ts { namespace sys { namespace win32 {
@@ -30,5 +31,8 @@ private:
 
 // The processors this process may run on (its affinity mask), at least 1.
 unsigned processorCount();
+// The memory this process can still have: the smaller of its free address space and
+// the commit the system can still give (GlobalMemoryStatusEx); 0 when it cannot be asked.
+uint64_t availableMemory();
 
 }}} // namespace ts::sys::win32

@@ -161,6 +161,38 @@ TEST_F(ExtractArchiveTest, ArchiveWhoseEntriesHaveNoNamesIsAnArchiveError)
     EXPECT_EQ(0u, entryCount(m_folder));
 }
 
+TEST_F(ExtractArchiveTest, EveryBlockStructureGivesTheFileByteForByte)
+{
+    const std::string data = readFile(archivePath(L"stream-data.bin"));
+    ASSERT_EQ(3200000u, data.size());
+    for (const wchar_t* name : {L"bcj", L"arm64", L"delta", L"arm", L"window2", L"window1", L"bcj2"}) {
+        SCOPED_TRACE(::testing::Message() << name);
+        const std::wstring folder = m_folder + L"\\" + name;
+        ASSERT_EQ(ExtractSuccess, extractArchive(archivePath((L"stream-" + std::wstring(name) + L".7z").c_str()), folder));
+        EXPECT_TRUE(readFile(folder + L"\\data.bin") == data);
+    }
+}
+
+TEST_F(ExtractArchiveTest, BlockBeyondTheMemoryLimitFailsBeforeWritingWithItsSizeAndFile)
+{
+    // Streamed (a window of the 200000-byte block) and whole (BCJ2: 3.2 MB and more).
+    for (const wchar_t* name : {L"blocks.7z", L"stream-bcj2.7z"}) {
+        SCOPED_TRACE(::testing::Message() << name);
+        const std::wstring folder = m_folder + L"\\" + name;
+        ExtractDetail detail;
+        EXPECT_EQ(ExtractOutOfMemory, extractArchive(archivePath(name), folder, &detail, 2, 150000));
+        EXPECT_GT(detail.memory, 150000u);
+        EXPECT_EQ(8u, detail.systemError);
+        EXPECT_EQ(0u, entryCount(folder));
+        PayloadFailure failure{PayloadStep::Unpack, detail.file, ExtractOutOfMemory, detail.systemError, detail.memory};
+        EXPECT_EQ(L"Unpacking the payload failed while unpacking " + folder +
+                      (name[0] == L'b' ? L"\\part1.bin" : L"\\data.bin") + L": not enough memory for " +
+                      std::to_wstring(detail.memory) + L" bytes: archive result 4, system error 8",
+                  describePayloadFailure(failure, L""));
+        EXPECT_EQ(ExtractSuccess, extractArchive(archivePath(name), folder, nullptr, 2, detail.memory));
+    }
+}
+
 TEST(EntryNames, OnlyNamesInsideTheFolderAreSafe)
 {
     for (const wchar_t* name : {L"a.txt", L"VELA/TessalineCore.dat", L"VELA\\sub\\x", L"..a", L"a..", L"a/..b/c", L"."})
