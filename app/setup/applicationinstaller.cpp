@@ -9,6 +9,7 @@
 #include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
 
@@ -105,12 +106,13 @@ public:
     }
 };
 
+// `mayStart` false: the program could not be held, and so is not run.
 Installer::ProgramRun runInstaller(const std::wstring& program, const std::wstring& arguments,
-                                   const std::wstring& logFile)
+                                   const std::wstring& logFile, bool mayStart = true)
 {
     DWORD exitCode = 0;
     const std::wstring commandLine = programCommandLine(program, arguments);
-    bool started = sys::win32::runProcess(commandLine, exitCode);
+    bool started = mayStart && sys::win32::runProcess(commandLine, exitCode);
     Installer::Result result = mapInstallerExitCode(started, exitCode);
     if (result == Installer::Failed) {
         // The run log says only that the installation failed; support needs which program and why.
@@ -150,8 +152,11 @@ ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstrin
 
 Installer::Result ApplicationInstaller::install()
 {
+    if (!m_heldProgram)
+        m_heldProgram = sys::win32::holdFile(m_programPath);
     tk::install::TemporaryCopy program(m_programPath, L".exe");
-    m_runs.push_back(runInstaller(program.path(), m_arguments, m_logFile));
+    const sys::win32::FileHandle copy = sys::win32::holdFile(program.path());
+    m_runs.push_back(runInstaller(program.path(), m_arguments, m_logFile, copy.valid()));
     return m_runs.back().result;
 }
 
@@ -171,12 +176,15 @@ Installer::Result ApplicationInstaller::uninstall()
 Installer::Result ApplicationInstaller::verify()
 {
     m_unreadable = UnreadableFile();
-    if (DWORD error = sys::win32::checkReadable(m_programPath)) {
-        m_unreadable = UnreadableFile{m_programPath, error};
+    m_heldProgram = sys::win32::holdFile(m_programPath);
+    if (!m_heldProgram) {
+        m_unreadable = UnreadableFile{m_programPath, GetLastError()};
         return Failed;
     }
-    if (!sys::win32::isProgramFile(m_programPath) || !sys::win32::isSignedByMaker(m_programPath))
+    if (!sys::win32::isProgramFile(m_programPath) || !sys::win32::isSignedByMaker(m_programPath)) {
+        m_heldProgram.reset();
         return Failed;
+    }
     return Succeeded;
 }
 

@@ -2,6 +2,7 @@
 // exit codes, and the installer that runs one of them.
 #pragma once
 #include "app/setup/installer.h"
+#include "sys/libutils/win32/handle.h"
 
 #include <windows.h>
 #include <cstdint>
@@ -53,12 +54,14 @@ public:
     ApplicationInstaller(std::wstring programPath, std::wstring arguments, std::wstring productCodeKey,
                          std::wstring productCodeValue, std::wstring logFile = std::wstring());
 
-    // Runs the program (as an ".exe" copy when it has another extension) and waits.
+    // Runs the program (as an ".exe" copy when it has another extension) and waits. The
+    // program, and the copy from its writing on, are held until the run ends.
     Result install() override;
     // "msiexec /qr /x <product code>", run from the system folder (or the program set
     // with setUninstallProgram); Failed when the code cannot be read.
     Result uninstall() override;
-    // Succeeded when the program is an executable signed by the maker.
+    // Succeeded when the program is an executable signed by the maker. The program is
+    // held from here on, so what runs is what was checked.
     Result verify() override;
     // The program that runs the uninstall command text; tests put a recorder here.
     void setUninstallProgram(std::wstring program) { m_uninstallProgram = std::move(program); }
@@ -74,6 +77,7 @@ private:
     std::wstring m_productCodeValue;
     std::wstring m_uninstallProgram;
     std::wstring m_logFile;
+    sys::win32::FileHandle m_heldProgram;
 };
 
 // The Core installer from the payload in `folder` (or resources "EXE" 5/6), with the

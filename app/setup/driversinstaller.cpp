@@ -7,6 +7,7 @@
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 namespace ts { namespace app { namespace setupInstall {
 
@@ -75,8 +76,31 @@ DriversInstaller::DriversInstaller(std::wstring folder, DriverLayout layout, uin
 {
 }
 
+std::wstring DriversInstaller::programPath() const
+{
+    CurrentDirectoryKeeper currentDirectory;
+    sys::win32::setCurrentDirectory(m_folder);
+    std::wstring program = m_layout.installer.path;
+    sys::win32::getFullPathName(m_layout.installer.path, program);
+    return program;
+}
+
 Installer::Result DriversInstaller::verify()
 {
+    m_unreadable = UnreadableFile();
+    m_heldProgram.reset();
+    if (!m_layout.drivers.empty() && m_layout.installer.valid) {
+        const std::wstring program = programPath();
+        m_heldProgram = sys::win32::holdFile(program);
+        if (!m_heldProgram) {
+            m_unreadable = UnreadableFile{program, GetLastError()};
+            return Failed;
+        }
+        if (!sys::win32::isSignedDriverInstaller(program)) {
+            m_heldProgram.reset();
+            return Failed;
+        }
+    }
     for (const DriverEntry& entry : m_layout.drivers) {
         std::vector<std::wstring> catalogs =
             sys::win32::findFiles(sys::win32::joinPath(m_folder, entry.folder), L"*.cat", 10);
@@ -97,9 +121,9 @@ Installer::Result DriversInstaller::install()
     if (m_layout.drivers.empty() || !m_layout.installer.valid)
         return NotRun;
 
-    sys::win32::setCurrentDirectory(m_folder);
-    std::wstring program = m_layout.installer.path;
-    sys::win32::getFullPathName(m_layout.installer.path, program);
+    const std::wstring program = programPath();
+    if (!m_heldProgram)
+        m_heldProgram = sys::win32::holdFile(program);
 
     m_installed = 0;
     m_skipped = 0;
@@ -118,10 +142,12 @@ Installer::Result DriversInstaller::install()
         DWORD exitCode = 0;
         bool ran = false;
         if (sys::win32::copyFile(program, destination, true) == ERROR_SUCCESS) {
+            // Nothing can change the copy between its writing and its start.
+            const sys::win32::FileHandle copy = sys::win32::holdFile(destination);
             const std::wstring command =
                 programCommandLine(destination, driverInstallerArguments(m_userInterfaceMode));
             writeDebugOutput(L"Launching: " + command);
-            ran = sys::win32::runProcess(command, exitCode);
+            ran = copy && sys::win32::runProcess(command, exitCode);
             // The driver installer keeps its own log in the Windows folder.
             m_runs.push_back(ProgramRun{destination, ran, exitCode, ran ? MapDpInstExitCode(exitCode) : Failed,
                                         sys::win32::joinPath(sys::win32::getWindowsDirectory(), L"DPINST.LOG")});
@@ -160,15 +186,16 @@ Installer::Result DriversInstaller::install()
 
 std::unique_ptr<Installer> createDriversInstaller(const std::wstring& folder, HMODULE module,
                                                   const InstallSettings& settings, uint32_t passMask,
-                                                  const std::function<void()>& refused)
+                                                  const std::function<void(const Installer::UnreadableFile&)>& refused)
 {
     DriverLayout layout = parseDriverLayout(loadLayout(module), sys::win32::isWow64(),
                                             static_cast<int32_t>(sys::win32::getOsVersion()));
     auto installer =
         std::make_unique<DriversInstaller>(folder, std::move(layout), passMask, driversUserInterfaceMode(settings));
     if (installer->verify() == Installer::Failed) {
+        const Installer::UnreadableFile unreadable = installer->unreadableFile();
         installer.reset();
-        refused();
+        refused(unreadable);
     }
     return installer;
 }

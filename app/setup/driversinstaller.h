@@ -3,6 +3,7 @@
 #pragma once
 #include "app/setup/driverlayout.h"
 #include "app/setup/installer.h"
+#include "sys/libutils/win32/handle.h"
 
 #include <windows.h>
 #include <cstdint>
@@ -38,7 +39,10 @@ public:
     Result install() override;
     Result uninstall() override { return NotRun; }
     // Failed when a driver folder (any pass) has no "*.cat" down to 10 levels, or one
-    // that does not verify; Succeeded otherwise, also without driver entries.
+    // that does not verify, or when the driver installer program is not signed by
+    // Microsoft or the maker (unreadableFile() names it when it cannot be opened);
+    // Succeeded otherwise, also without driver entries. The program is held from here
+    // on, so what runs is what was checked.
     Result verify() override;
 
     const DriverLayout& layout() const { return m_layout; }
@@ -47,19 +51,24 @@ public:
     int32_t userInterfaceMode() const { return m_userInterfaceMode; }
 
 private:
+    // The driver installer program's full path.
+    std::wstring programPath() const;
+
     std::wstring m_folder;
     DriverLayout m_layout;
     uint32_t m_installed = 0;
     uint32_t m_skipped = 0;
     uint32_t m_passMask;
     int32_t m_userInterfaceMode;
+    sys::win32::FileHandle m_heldProgram;
 };
 
 // Loads and parses the layout of resource "EXE" 3 (its errors propagate as
 // std::runtime_error) and makes the installer of one pass. When its verify() fails,
-// `refused` is called (it tells the user, message 37) and the result is null.
+// `refused` is called with the file it could not read, if any (it tells the user:
+// message 37 for a failed signature) and the result is null.
 std::unique_ptr<Installer> createDriversInstaller(const std::wstring& folder, HMODULE module,
                                                   const InstallSettings& settings, uint32_t passMask,
-                                                  const std::function<void()>& refused);
+                                                  const std::function<void(const Installer::UnreadableFile&)>& refused);
 
 }}} // namespace ts::app::setupInstall

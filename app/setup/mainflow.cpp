@@ -20,6 +20,7 @@
 #include "sys/libutils/win32/security.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 #include "tk/installer/libinstall/environmentcleanup.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
@@ -90,6 +91,7 @@ public:
     void logLibraryError(const std::string& text) { TS_LOG(m_library, LogLevel::Error) << text; }
 
     void modified() { error(IDS_MODIFIED, kModifiedFallback); }
+    const sys::Logger::Logged& library() const { return m_library; }
 
     static const wchar_t* const kModifiedFallback;
 
@@ -119,7 +121,8 @@ public:
     }
     std::unique_ptr<Installer> createDrivers(uint32_t passMask) override
     {
-        return createDriversInstaller(m_folder, m_module, m_settings, passMask, [this] { m_messenger.modified(); });
+        return createDriversInstaller(m_folder, m_module, m_settings, passMask,
+                                      [this](const Installer::UnreadableFile& unreadable) { refused(unreadable); });
     }
     std::unique_ptr<Installer> createProduct() override
     {
@@ -136,13 +139,19 @@ private:
         if (installer && installer->verify() == Installer::Failed) {
             const Installer::UnreadableFile unreadable = installer->unreadableFile();
             installer.reset();
-            if (unreadable.error)
-                m_messenger.errorText(unreadableFileText(unreadable.path, unreadable.error,
-                                                         sys::windowsErrorText(unreadable.error, true)));
-            else
-                m_messenger.modified();
+            refused(unreadable);
         }
         return installer;
+    }
+
+    // A file that could not be read is named as such; anything else failed its signature.
+    void refused(const Installer::UnreadableFile& unreadable)
+    {
+        if (unreadable.error)
+            m_messenger.errorText(
+                unreadableFileText(unreadable.path, unreadable.error, sys::windowsErrorText(unreadable.error, true)));
+        else
+            m_messenger.modified();
     }
 
     std::wstring m_folder;
@@ -198,6 +207,21 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
         return ExitAlreadyRunning;
     }
 
+    // Before anything is written or loaded: the installer API library's copy goes into
+    // the working folder too. Killed runs' folders go first.
+    sys::win32::removeStaleWorkingFolders();
+    TemporaryFolder temporaryFolder;
+    std::wstring folderPath;
+    uint32_t folderError = 0;
+    if (!temporaryFolder.create(folderPath, &folderError)) {
+        PayloadFailure failure;
+        failure.file = temporaryFolder.location();
+        failure.systemError = folderError;
+        messenger.errorText(
+            describePayloadFailure(failure, folderError ? sys::windowsErrorText(folderError, true) : L""));
+        return ExitFailure;
+    }
+
     Version installed;
     if (tk::install::getInstalledCoreVersion(installed) && !installed.empty())
         log.write(LogLevel::Info, versionLine("Previous version", installed));
@@ -210,7 +234,6 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     if (int refused = checkOperatingSystem(sys::win32::WindowsNativeMachine(), log, quiet))
         return refused;
 
-    TemporaryFolder temporaryFolder;
     const uint16_t language = GetUserDefaultUILanguage();
 
     ExtendedProperties properties;
@@ -268,7 +291,7 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     RestartService restart(productName, language);
     auto openPage = [&] {
         sys::win32::DevicesReader devices;
-        tk::gui::resource::OpenURL(nullptr, installCompleteAddress(loadString(IDS_INSTALL_COMPLETE_SITE),
+        tk::gui::resource::OpenURL(&messenger.library(), installCompleteAddress(loadString(IDS_INSTALL_COMPLETE_SITE),
                                                                    sys::toString(properties.productVersion),
                                                                    loadString(IDS_PRODUCT_ID),
                                                                    deviceSuffix(devices.getUsbHardwareIds())));

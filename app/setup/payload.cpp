@@ -35,30 +35,15 @@ using tk::gui::resource::toNarrow;
 
 const char* const kCorePackageResourceError = "Could not extract embedded Core installer from resources";
 
-TemporaryFolder::~TemporaryFolder()
-{
-    remove();
-}
-
 bool TemporaryFolder::create(std::wstring& path, uint32_t* error)
 {
     DWORD failure = ERROR_SUCCESS;
-    if (!m_path.empty() || !sys::win32::createTempDirectory(m_path, &failure)) {
+    if (!m_folder.path().empty() || !m_folder.create(m_locations, failure, m_location)) {
         if (error)
             *error = failure;
         return false;
     }
-    path = m_path;
-    return true;
-}
-
-bool TemporaryFolder::remove()
-{
-    if (m_path.empty())
-        return true;
-    if (!sys::win32::deleteDirectoryTree(m_path))
-        return false;
-    m_path.clear();
+    path = m_folder.path();
     return true;
 }
 
@@ -82,9 +67,9 @@ bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* fai
     PayloadFailure ignored;
     PayloadFailure& out = failure ? *failure : ignored;
     out = PayloadFailure();
-    std::wstring path;
-    if (!folder.create(path, &out.systemError)) {
-        sys::win32::getTempPath(out.file);
+    std::wstring path = folder.path();
+    if (path.empty() && !folder.create(path, &out.systemError)) {
+        out.file = folder.location();
         return false;
     }
     const std::wstring archive = path + L"additional.7z";

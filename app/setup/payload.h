@@ -1,6 +1,8 @@
 // The embedded payload: resources of the executable, the temporary folder it is
 // unpacked into, the 7z extraction, the Core package and the driver layout.
 #pragma once
+#include "sys/libutils/win32/workingfolder.h"
+
 #include <windows.h>
 #include <cstdint>
 #include <string>
@@ -20,11 +22,13 @@ enum PayloadResource : int {
     BrandingBanner = 8,
 };
 
-// The unique temporary folder of one run; deleted with its content on destruction.
+// The working folder of one run (sys::win32::WorkingFolder: under the Windows folder,
+// only administrators can change it); deleted with its content on destruction.
 class TemporaryFolder {
 public:
-    TemporaryFolder() = default;
-    ~TemporaryFolder();
+    TemporaryFolder() : TemporaryFolder(sys::win32::workingLocations()) {}
+    // In the first of `locations` that takes a folder.
+    explicit TemporaryFolder(std::vector<std::wstring> locations) : m_locations(std::move(locations)) {}
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
@@ -32,12 +36,16 @@ public:
     // unchanged) when it is not empty or the folder cannot be made; `error` (when given)
     // then holds the Windows error, 0 when the holder was not empty.
     bool create(std::wstring& path, uint32_t* error = nullptr);
-    const std::wstring& path() const { return m_path; }
+    const std::wstring& path() const { return m_folder.path(); }
+    // The location a failed create tried last, with a final "\".
+    const std::wstring& location() const { return m_location; }
     // Deletes the folder now; true when it is gone (the holder is then empty).
-    bool remove();
+    bool remove() { return m_folder.remove(); }
 
 private:
-    std::wstring m_path;
+    std::vector<std::wstring> m_locations;
+    sys::win32::WorkingFolder m_folder;
+    std::wstring m_location;
 };
 
 // Results of extractArchive. 3 to 16 are the 7z decoder's errors.
@@ -107,7 +115,7 @@ std::wstring entryPath(const std::wstring& folder, const std::wstring& name);
 bool writeResourceToFile(HMODULE module, int id, const std::wstring& path);
 // Resource "EXE" `id` of the module exists.
 bool hasResource(HMODULE module, int id);
-// Creates the holder's folder, writes resource "EXE" 4 into it as "additional.7z" and
+// Creates the holder's folder unless it has one, writes resource "EXE" 4 into it as "additional.7z" and
 // unpacks it there. True when everything was unpacked; otherwise `failure` (when
 // given) says where it stopped. What was unpacked stays until the holder deletes it.
 bool extractPayload(HMODULE module, TemporaryFolder& folder, PayloadFailure* failure = nullptr);

@@ -64,6 +64,32 @@ protected:
     SetupRun m_run{L"cause"};
 };
 
+// A folder renamed for the life of the object (a working location of a test's run).
+class RenamedFolder {
+public:
+    RenamedFolder(const std::wstring& from, const std::wstring& to)
+        : m_from(from), m_to(to), m_moved(MoveFileW(from.c_str(), to.c_str()) != FALSE)
+    {
+    }
+    ~RenamedFolder()
+    {
+        if (m_moved)
+            MoveFileW(m_to.c_str(), m_from.c_str());
+    }
+    bool moved() const { return m_moved; }
+
+private:
+    std::wstring m_from, m_to;
+    bool m_moved;
+};
+
+std::wstring windowsFolder(const wchar_t* name)
+{
+    wchar_t windows[MAX_PATH] = L"";
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\" + name;
+}
+
 TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
 {
     const char* small = getenv("TS_SMALL_TEMP");
@@ -74,8 +100,17 @@ TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
         GTEST_SKIP() << "mounting a small tmpfs was refused: " << refused;
     const std::wstring temp = fromUnix(small);
     ASSERT_TRUE(fileExists(temp + L"\\.mounted")) << "the small temporary folder is not mounted";
+    // The Windows folder's SystemTemp is linked to its folder "active": Setup unpacks
+    // there while it exists.
+    removeTree(temp + L"\\active");
+    ASSERT_TRUE(CreateDirectoryW((temp + L"\\active").c_str(), nullptr));
+    struct Deactivate {
+        std::wstring folder;
+        ~Deactivate() { removeTree(folder); }
+    } deactivate{temp + L"\\active"};
+    ASSERT_TRUE(fileExists(windowsFolder(L"SystemTemp") + L"\\.")) << "SystemTemp does not lead to the small folder";
 
-    FailedRun r = run(e2eBundle(L"recorder"), L"-silent", temp, temp);
+    FailedRun r = run(e2eBundle(L"recorder"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "Unpacking the payload failed while ");
     // The system's own text ("There is not enough space on the disk." on Windows).
@@ -86,26 +121,30 @@ TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)
     EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
     EXPECT_EQ(std::string::npos, r.runLog.find("Installation failed."));
     EXPECT_FALSE(r.installerStarted);
-    EXPECT_TRUE(namesIn(temp, L"TS*.tmp").empty()) << "the unpacked files were left behind";
+    EXPECT_TRUE(namesIn(temp + L"\\active", L"TS*.tmp").empty()) << "the unpacked files were left behind";
 }
 
 TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
 {
-    // The library log falls back to the program's folder: run a copy from our own.
-    const std::wstring program = m_run.dir + L"\\Setup.exe";
-    ASSERT_TRUE(CopyFileW(e2eBundle(L"recorder").c_str(), program.c_str(), FALSE));
-    const std::wstring temp = m_run.dir + L"\\no such folder";
-    FailedRun r = run(program, L"-silent", temp, m_run.dir);
+    // Neither working location: the Windows folder's Temp is away for the run.
+    if (!runningUnderWine())
+        GTEST_SKIP() << "moves the Windows folder's Temp away: a test prefix's only";
+    ASSERT_FALSE(fileExists(windowsFolder(L"SystemTemp")));
+    RenamedFolder away(windowsFolder(L"Temp"), windowsFolder(L"Temp.away"));
+    ASSERT_TRUE(away.moved());
+    const std::wstring program = e2eBundle(L"recorder");
+    FailedRun r = run(program, L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "Unpacking the payload failed while creating the temporary folder in ");
-    EXPECT_NE(std::string::npos, line.find(narrow(temp) + "\\: archive result 0, system error ")) << r.runLog;
+    EXPECT_NE(std::string::npos, line.find(narrow(windowsFolder(L"Temp")) + "\\: archive result 0, system error "))
+        << r.runLog;
     EXPECT_EQ(std::string::npos, line.find("system error 0")) << line;
     EXPECT_NE(std::string::npos, r.libraryLog.find(line.substr(line.find("Unpacking")))) << r.libraryLog;
     EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
     EXPECT_FALSE(r.installerStarted);
 
     // Not quiet: the cause is also shown in exactly one box.
-    FailedRun shown = run(program, L"", temp, m_run.dir);
+    FailedRun shown = run(program, L"", L"", tempPath());
     EXPECT_EQ(1u, shown.exitCode);
     EXPECT_EQ(1, shown.windowsClosed);
     EXPECT_FALSE(shown.installerStarted);
@@ -113,7 +152,7 @@ TEST_F(SetupFailureCause, MissingTemporaryFolderIsNamedWithItsCause)
 
 TEST_F(SetupFailureCause, DamagedArchiveInAGoodBundleGivesTheArchiveResult)
 {
-    const std::set<std::wstring> before = namesIn(tempPath(), L"TS*.tmp");
+    const std::set<std::wstring> before = workingFolders();
     FailedRun r = run(e2eBundle(L"damaged"), L"-silent", L"", tempPath());
     EXPECT_EQ(1u, r.exitCode) << r.runLog;
     const std::string line = errorLine(r.runLog, "Unpacking the payload failed while unpacking ");
@@ -124,7 +163,7 @@ TEST_F(SetupFailureCause, DamagedArchiveInAGoodBundleGivesTheArchiveResult)
     EXPECT_EQ(std::string::npos, r.runLog.find(kModified));
     EXPECT_FALSE(r.installerStarted);
     std::set<std::wstring> left;
-    for (const std::wstring& name : namesIn(tempPath(), L"TS*.tmp"))
+    for (const std::wstring& name : workingFolders())
         if (!before.count(name))
             left.insert(name);
     EXPECT_TRUE(left.empty()) << "the unpacked files were left behind";

@@ -20,6 +20,9 @@ recorder=$out/recorder-signed.exe
 "$tools/sign.sh" "$build/bin/tsrecorder.exe" "$recorder"
 dpinst=$out/dpinst-signed.exe
 "$tools/sign.sh" "$build/bin/tsdpinst.exe" "$dpinst"
+# As the real DpInst.exe is: signed by Microsoft.
+"$tools/sign.sh" "$build/bin/tsdpinst.exe" "$out/dpinst-microsoft.exe" "$TS_CERTS/microsoft.chain.pem" \
+    "$TS_CERTS/microsoft.key"
 
 catalog() { # folder out.cat
     "$tools/make-catalog.py" "$2.unsigned" "$1"
@@ -102,6 +105,14 @@ product "$out/badcatalog" "$recorder"
 "$tools/make-catalog.py" --damage-signature "$out/badcatalog/payload/VELA/sub/tessaline.cat" "$out/bad.cat"
 mv "$out/bad.cat" "$out/badcatalog/payload/VELA/sub/tessaline.cat"
 bundle "$out/badcatalog" "$out/badcatalog.exe" --allow-problems >/dev/null 2>&1
+
+# Driver installer programs that are unsigned, and signed by Microsoft.
+product "$out/dpinstunsigned" "$recorder"
+for d in DPINST32 DPINST64; do cp "$build/bin/tsdpinst.exe" "$out/dpinstunsigned/payload/$d/DpInst.exe"; done
+bundle "$out/dpinstunsigned" "$out/dpinstunsigned.exe" --allow-problems >/dev/null 2>&1
+product "$out/dpinstms" "$recorder"
+for d in DPINST32 DPINST64; do cp "$out/dpinst-microsoft.exe" "$out/dpinstms/payload/$d/DpInst.exe"; done
+bundle "$out/dpinstms" "$out/dpinstms.exe" >/dev/null
 
 # A signed catalog whose list of hashes was changed after signing (the system tests).
 "$tools/make-catalog.py" --damage-list "$out/recorder/payload/VELA/sub/tessaline.cat" "$out/listchanged.cat"

@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 #include "sys/libutils/logreader.h"
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,8 @@ struct BundleRun {
     std::vector<std::wstring> installerWindows; // per Core/product run: "window" or "-"
     std::vector<StubRun> driverRuns;
     std::string runLog;
-    std::set<std::wstring> tempFoldersLeft; // Setup's folders that were not deleted
+    std::set<std::wstring> tempFoldersLeft; // Setup's working folders that were not deleted
+    std::vector<std::wstring> security;     // with TS_RECORD_SECURITY: per installer run
     int windowsClosed = 0;
     std::string libraryLog; // the decoded TSS????.log files the run left (then deleted)
 };
@@ -84,7 +86,7 @@ protected:
         const std::wstring record = m_dir + L"\\record.txt";
         const std::wstring log = m_dir + L"\\run.log";
         const std::wstring stubRecord = m_dir + L"\\dpinst.txt";
-        for (const std::wstring& file : {record, record + L".window", log, stubRecord})
+        for (const std::wstring& file : {record, record + L".window", record + L".security", log, stubRecord})
             DeleteFileW(file.c_str());
         CreateDirectoryW((m_dir + L"\\copies").c_str(), nullptr);
         // Setup gets a temporary folder of its own, so that folders other test programs
@@ -99,7 +101,8 @@ protected:
         // Tests that watch the progress window have the installer programs look for it.
         if (!m_closeWindows)
             environment += L"TS_DPINST_WINDOW=" + m_windowTitle + L'\0' + L"TS_RECORD_WINDOW=" + m_windowTitle + L'\0';
-        const std::set<std::wstring> before = namesIn(temp, L"TS*.tmp");
+        m_pages->setEnvironment(environment);
+        const std::set<std::wstring> before = workingFolders();
         const LogSizes logsBefore = libraryLogsIn(temp);
         // Windows the run shows are closed (a box waits for a click under the test display).
         ProcessResult result = runProcess(L"\"" + e2eBundle(name) + L"\" " + options +
@@ -117,9 +120,10 @@ protected:
         out.driverRuns = stubRuns(fromUtf8(readFile(stubRecord)));
         out.runLog = readFile(log);
         out.libraryLog = newLibraryLogs(temp, logsBefore);
-        for (const std::wstring& folder : namesIn(temp, L"TS*.tmp"))
-            if (!before.count(folder) && (GetFileAttributesW((temp + folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+        for (const std::wstring& folder : workingFolders())
+            if (!before.count(folder))
                 out.tempFoldersLeft.insert(folder);
+        out.security = lines(fromUtf8(readFile(record + L".security")));
         return out;
     }
 
@@ -175,9 +179,32 @@ std::wstring valueOf(const std::wstring& commandLine, const std::wstring& name)
     return commandLine.substr(at, commandLine.find(L'"', at) - at);
 }
 
+// Only SYSTEM and Administrators can change it: either owns it, its DACL is protected
+// (nothing inherited from a folder users may change), and every entry is for one of them.
+bool administratorsOnly(const std::wstring& sddl)
+{
+    std::wstring rest = sddl;
+    for (const wchar_t* trustee : {L";;;SY)", L";;;BA)"})
+        for (size_t at; (at = rest.find(trustee)) != std::wstring::npos;)
+            rest.erase(rest.rfind(L'(', at), at + 6 - rest.rfind(L'(', at));
+    for (const wchar_t* header : {L"O:BAD:P", L"O:SYD:P", L"O:BAD:PAI", L"O:SYD:PAI"})
+        if (rest == header)
+            return true;
+    return false;
+}
+
+// A new folder of the Windows folder's Temp (SystemTemp where Windows has one).
+bool isWorkingFolder(const std::wstring& folder)
+{
+    for (const std::wstring& location : sys::win32::workingLocations())
+        if (_wcsnicmp(folder.c_str(), (location + L"\\TS").c_str(), location.size() + 3) == 0)
+            return true;
+    return false;
+}
+
 TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
 {
-    BundleRun r = run(L"recorder", L"-silent");
+    BundleRun r = run(L"recorder", L"-silent", L"0", std::wstring(L"TS_RECORD_SECURITY=1") + L'\0');
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
     const std::wstring& core = r.commandLines[0];
@@ -194,6 +221,19 @@ TEST_F(SetupEndToEnd, CoreAndProductGetTheirExactCommandLines)
                   L"TessalineUsb.inf\"",
               core.substr(0, core.find(L" /lv ")));
     EXPECT_EQ(L"VELA\\", folder.substr(folder.size() - 5));
+    // Read while each ran: the folder of the product installer (the working folder), its
+    // owner and DACL, and the TEMP it was given.
+    ASSERT_EQ(2u, r.security.size());
+    const std::wstring& seen = r.security[1];
+    const std::wstring working = seen.substr(0, seen.find(L'\t'));
+    const std::wstring sddl = seen.substr(working.size() + 1, seen.rfind(L'\t') - working.size() - 1);
+    EXPECT_TRUE(isWorkingFolder(working)) << narrow(seen);
+    // Wine keeps no security descriptor of a file; it shows one made of the Unix mode.
+    if (!runningUnderWine()) {
+        EXPECT_TRUE(administratorsOnly(sddl)) << narrow(sddl);
+    }
+    EXPECT_EQ(0, _wcsicmp(working.c_str(), seen.substr(seen.rfind(L'\t') + 1).c_str())) << narrow(seen);
+    EXPECT_EQ(0, _wcsicmp((working + L"\\VELA\\").c_str(), folder.c_str())) << narrow(folder);
     EXPECT_EQ(tempFolder() + L"TSC", coreLog.substr(0, tempFolder().size() + 3));
     EXPECT_EQ(L".LOG", coreLog.substr(coreLog.size() - 4));
     // The branding files were written out for the Core installer.
@@ -244,20 +284,18 @@ TEST_F(SetupEndToEnd, UserLanguageAndIgnoredCompatibility)
 
 TEST_F(SetupEndToEnd, UserTemporaryFolderWithASpace)
 {
-    // As for a user named "Ann Lee": Setup's folder and the programs in it have a space.
+    // As for a user named "Ann Lee": the installers' logs have a space in their path; the
+    // programs run from the working folder, not from the user's.
     const std::wstring temp = m_dir + L"\\Ann Lee";
     CreateDirectoryW(temp.c_str(), nullptr);
     BundleRun r = run(L"recorder", L"-silent", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(2u, r.commandLines.size()) << r.runLog;
-    EXPECT_EQ(L"\"" + temp + L"\\TS", r.commandLines[0].substr(0, temp.size() + 4));
-    EXPECT_EQ(L"\"" + temp + L"\\TS", r.commandLines[1].substr(0, temp.size() + 4));
+    EXPECT_TRUE(isWorkingFolder(programFolder(r.commandLines[0]))) << narrow(r.commandLines[0]);
+    EXPECT_TRUE(isWorkingFolder(programFolder(r.commandLines[1]))) << narrow(r.commandLines[1]);
     EXPECT_EQ(L"\"" + temp + L"\\TSC", r.commandLines[0].substr(r.commandLines[0].find(L" /lv ") + 5, temp.size() + 5));
-    WIN32_FIND_DATAW data;
-    HANDLE left = FindFirstFileW((temp + L"\\TS*.tmp").c_str(), &data);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, left) << "Setup's folder was left behind";
-    if (left != INVALID_HANDLE_VALUE)
-        FindClose(left);
+    EXPECT_TRUE(namesIn(temp, L"TS*.tmp").empty()) << "Setup unpacked into the user's folder";
+    EXPECT_TRUE(r.tempFoldersLeft.empty());
 }
 
 TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
@@ -280,6 +318,67 @@ TEST_F(SetupEndToEnd, InstallerExitCodesDecideTheOutcome)
         EXPECT_LT(exit, log.rfind("Stop Tessaline Setup")) << log;
     }
     EXPECT_TRUE(restart.tempFoldersLeft.empty());
+}
+
+// Killed as a power cut, Task Manager or a deployment tool's time-out kills it: once its
+// working folder exists, while the Core installer runs, while the product installer
+// runs. Each leaves its folder, which the next run removes; a complete run leaves nothing.
+TEST_F(SetupEndToEnd, KilledRunsLeaveNothingOnceARunCompletes)
+{
+    // The desktop (Wine's explorer) runs outside the job, or the job's end would take it.
+    GetDesktopWindow();
+    const std::set<std::wstring> before = workingFolders();
+    const std::wstring record = m_dir + L"\\killed.txt";
+    CreateDirectoryW(tempFolder().c_str(), nullptr);
+    for (size_t moment = 0; moment < 3; ++moment) {
+        SCOPED_TRACE(moment);
+        DeleteFileW(record.c_str());
+        const std::wstring additions = L"TS_RECORD_FILE=" + record + L'\0' + L"TS_RECORD_HANG=" +
+                                       (moment == 2 ? L"2" : L"1") + L'\0' + L"TEMP=" + tempFolder() + L'\0' +
+                                       L"TMP=" + tempFolder() + L'\0';
+        std::vector<wchar_t> environment = environmentWith(additions.c_str());
+        std::wstring commandLine = L"\"" + e2eBundle(L"recorder") + L"\" -silent";
+        // The job takes the installer Setup runs along with it.
+        HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                                   CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                                   &info));
+        AssignProcessToJobObject(job, info.hProcess);
+        ResumeThread(info.hThread);
+        auto reached = [&] {
+            if (moment == 0) {
+                for (const std::wstring& folder : workingFolders())
+                    if (!before.count(folder) && fileExists(folder + L"\\Setup.lock"))
+                        return true;
+                return false;
+            }
+            const std::string text = readFile(record);
+            return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= moment;
+        };
+        for (int waited = 0; waited < 60000 && !reached(); waited += 20)
+            Sleep(20);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(info.hProcess, 0)) << "Setup ended by itself";
+        TerminateJobObject(job, 1);
+        WaitForSingleObject(info.hProcess, 30000);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        for (int waited = 0; waited < 30000 &&
+                             QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                                       sizeof accounting, nullptr) &&
+                             accounting.ActiveProcesses > 0;
+             waited += 50)
+            Sleep(50);
+        for (HANDLE handle : {info.hThread, info.hProcess, job})
+            CloseHandle(handle);
+        // Its own; each run removes those that earlier killed runs left.
+        EXPECT_EQ(before.size() + 1, workingFolders().size()) << "a killed run leaves its folder";
+    }
+    BundleRun r = run(L"recorder", L"-silent");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    for (const std::wstring& folder : workingFolders())
+        EXPECT_TRUE(before.count(folder)) << narrow(folder) << " was left";
 }
 
 // An administrator's mistakes and a run without a run log: the library log says it all.
@@ -361,15 +460,19 @@ bool isVelaFolder(const std::wstring& folder)
 
 TEST_F(SetupEndToEnd, StageDriversRunsTheStubInVelaSilently)
 {
-    BundleRun r = run(L"recorder", L"-silent -stageDrivers");
-    EXPECT_EQ(0u, r.exitCode) << r.runLog;
-    EXPECT_TRUE(r.commandLines.empty()); // neither the Core nor the product installer
-    ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
-    const StubRun& stub = r.driverRuns[0];
-    EXPECT_TRUE(isVelaFolder(stub.folder)) << narrow(stub.folder);
-    EXPECT_EQ(L"\"" + stub.folder + L"\\DpInst.exe\" /q /se", stub.commandLine);
-    EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
-    EXPECT_TRUE(r.tempFoldersLeft.empty());
+    // As the real DpInst.exe, a driver installer program signed by Microsoft runs too.
+    for (const wchar_t* bundleName : {L"recorder", L"dpinstms"}) {
+        SCOPED_TRACE(narrow(bundleName));
+        BundleRun r = run(bundleName, L"-silent -stageDrivers");
+        EXPECT_EQ(0u, r.exitCode) << r.runLog;
+        EXPECT_TRUE(r.commandLines.empty()); // neither the Core nor the product installer
+        ASSERT_EQ(1u, r.driverRuns.size()) << r.runLog;
+        const StubRun& stub = r.driverRuns[0];
+        EXPECT_TRUE(isVelaFolder(stub.folder)) << narrow(stub.folder);
+        EXPECT_EQ(L"\"" + stub.folder + L"\\DpInst.exe\" /q /se", stub.commandLine);
+        EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
+        EXPECT_TRUE(r.tempFoldersLeft.empty());
+    }
 }
 
 TEST_F(SetupEndToEnd, StagedDriverAskingForARestartEndsWith3010)
@@ -425,14 +528,15 @@ TEST_F(SetupEndToEnd, StagingFromAUserFolderWithASpace)
     BundleRun r = run(L"recorder", L"-silent -stageDrivers", L"0", L"TEMP=" + temp + L'\0' + L"TMP=" + temp + L'\0');
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     ASSERT_EQ(1u, r.driverRuns.size());
-    EXPECT_EQ(L"\"" + temp + L"\\TS", r.driverRuns[0].commandLine.substr(0, temp.size() + 4));
+    EXPECT_TRUE(isWorkingFolder(r.driverRuns[0].commandLine.substr(1))) << narrow(r.driverRuns[0].commandLine);
     EXPECT_EQ(L"\\VELA\\DpInst.exe\" /q /se",
               r.driverRuns[0].commandLine.substr(r.driverRuns[0].commandLine.size() - 24));
 }
 
 TEST_F(SetupEndToEnd, MissingOrUntrustedCatalogStopsBeforeAnythingRuns)
 {
-    for (const wchar_t* bundleName : {L"nocatalog", L"badcatalog"}) {
+    // An unsigned driver installer program is refused as a damaged catalog is.
+    for (const wchar_t* bundleName : {L"nocatalog", L"badcatalog", L"dpinstunsigned"}) {
         for (const wchar_t* options : {L"-silent", L"-silent -stageDrivers"}) {
             BundleRun r = run(bundleName, options);
             EXPECT_EQ(1u, r.exitCode) << narrow(bundleName) << " " << narrow(options);
@@ -482,7 +586,7 @@ TEST_F(SetupEndToEnd, PostInstallPageOpensOnceOnSuccess)
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_EQ(2u, r.commandLines.size());
     // No maker device is attached: no "&pid=".
-    EXPECT_EQ(std::vector<std::wstring>{kE2ePage + L"?version=2.1.40.0&productId=e2e"}, r.pages);
+    EXPECT_EQ(std::vector<std::wstring>{kE2ePage + L"?version=2.1.40.0&productId=e2e"}, r.pages) << r.libraryLog;
     EXPECT_NE(std::string::npos, r.runLog.find("Installation completed successfully."));
 }
 
@@ -717,7 +821,10 @@ TEST_F(InstalledCoreVersion, PreviousVersionComesFromTheLibrary)
     EXPECT_EQ(0u, r.exitCode) << r.runLog;
     EXPECT_NE(std::string::npos, r.runLog.find("INFO   \tPrevious version: 7.8.1400.2\r\n")) << r.runLog;
     const std::string recorded = readFile(calls);
-    EXPECT_EQ(0u, recorded.find("tsInitialise " + narrow(tempFolder()) + "TS_")) << recorded;
+    ASSERT_EQ(0u, recorded.find("tsInitialise ")) << recorded;
+    const std::wstring copy = widen(recorded.substr(13, recorded.find("\r\n") - 13));
+    EXPECT_TRUE(isWorkingFolder(copy)) << recorded;
+    EXPECT_EQ(L"\\TS_", copy.substr(copy.find_last_of(L'\\'), 4)) << recorded;
     EXPECT_NE(std::string::npos, recorded.find("\r\ntsGetInstalledProductVersion {5B1C1A52-6F0B-4E53-9C38-1D2A6F0E7A00}"
                                                "\r\ntsUninitialise\r\n")) << recorded;
 

@@ -1,11 +1,14 @@
 #!/bin/sh
-# small-temp.sh mount|unmount <folder> [size]: a small tmpfs as the temporary folder of
-# the disk-full tests. A mount that is refused (not root, no tmpfs) leaves
-# <folder>.refused with the reason, which the test reports when it skips.
+# small-temp.sh mount|unmount <folder> [size] [link]: a small tmpfs as the working location
+# of the disk-full tests. <link> (a prefix's windows/SystemTemp) points at its folder
+# "active", which only the disk-full test makes: for every other run the link leads
+# nowhere and Setup works in the Windows folder's Temp. A mount that is refused (not root, no
+# tmpfs) leaves <folder>.refused with the reason, which the test reports when it skips.
 set -u
 action=${1:?usage: small-temp.sh mount|unmount <folder> [size]}
 folder=${2:?usage: small-temp.sh mount|unmount <folder> [size]}
 size=${3:-600k}
+link=${4:-}
 case $action in
 mount)
     rm -f "$folder.refused"
@@ -16,8 +19,10 @@ mount)
         exit 0
     fi
     touch "$folder/.mounted"
+    [ -z "$link" ] || ln -sfn "$folder/active" "$link"
     ;;
 unmount)
+    [ -n "$link" ] && [ -L "$link" ] && rm -f "$link"
     if mountpoint -q "$folder"; then umount "$folder" || exit 1; fi
     rm -f "$folder.refused"
     ;;

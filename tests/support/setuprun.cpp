@@ -211,6 +211,12 @@ bool UrlSchemeRecorder::waitForHandlers(uint32_t timeoutMs) const
     }
 }
 
+void UrlSchemeRecorder::setEnvironment(const std::wstring& block) const
+{
+    writeFile(m_program + L".environment",
+              std::string(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(wchar_t)));
+}
+
 bool UrlSchemeRecorder::isRecorderLine(const std::wstring& commandLine) const
 {
     const std::wstring quoted = L"\"" + m_program + L"\" ";

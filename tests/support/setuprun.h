@@ -88,6 +88,9 @@ public:
     // Setup does not wait for the handler it starts: wait until no copy of this
     // recorder runs any more. False on time-out.
     bool waitForHandlers(uint32_t timeoutMs = 30000) const;
+    // The desktop shell starts the handler with its own environment: the handler takes
+    // these "NAME=value\0...\0" variables instead.
+    void setEnvironment(const std::wstring& block) const;
     // The addresses among recorded command lines (those of this recorder), in order.
     std::vector<std::wstring> addresses(const std::vector<std::wstring>& commandLines) const;
     bool isRecorderLine(const std::wstring& commandLine) const;

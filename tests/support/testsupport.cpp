@@ -1,4 +1,5 @@
 #include "support/testsupport.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 #include "sys/libutils/logreader.h"
 
@@ -13,6 +14,27 @@
 #include <vector>
 
 namespace ts { namespace test {
+
+std::set<std::wstring> workingFolders()
+{
+    std::set<std::wstring> out;
+    for (const std::wstring& location : sys::win32::workingLocations())
+        for (const std::wstring& name : namesIn(location, L"TS*.tmp"))
+            if (GetFileAttributesW((location + L"\\" + name).c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+                out.insert(location + L"\\" + name);
+    return out;
+}
+
+unsigned long openForWriting(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    CloseHandle(file);
+    return 0;
+}
+
 
 std::wstring widen(const std::string& text)
 {

@@ -43,6 +43,11 @@ std::wstring tempPath();
 std::set<std::wstring> tempNames(const wchar_t* pattern);
 // The same for any folder (with or without its final backslash).
 std::set<std::wstring> namesIn(const std::wstring& folder, const wchar_t* pattern);
+// Setup's working folders ("TS*.tmp" folders of the working locations), full paths.
+std::set<std::wstring> workingFolders();
+// The Windows error of opening the file for writing; 0 when that worked.
+unsigned long openForWriting(const std::wstring& path);
+
 // The library logs in `folder` with their sizes, taken before a run.
 using LogSizes = std::map<std::wstring, std::string::size_type>;
 LogSizes libraryLogsIn(const std::wstring& folder);

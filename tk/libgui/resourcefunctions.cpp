@@ -3,6 +3,7 @@
 #include "sys/libutils/exception.h"
 #include "sys/libutils/win32/localmemory.h"
 #include "sys/libutils/win32/resource.h"
+#include "sys/libutils/win32/usershell.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -88,19 +89,19 @@ bool hasExeResource(void* module, const wchar_t* name)
     return sys::win32::hasResource(static_cast<HMODULE>(module), L"EXE", name);
 }
 
-uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
+bool OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url)
 {
-    HINSTANCE result = ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    DWORD error = GetLastError();
-    if (reinterpret_cast<uintptr_t>(result) > 32)
-        return reinterpret_cast<uintptr_t>(result);
+    HRESULT result = S_OK;
+    if (sys::win32::shellExecuteAsUser(url, result))
+        return true;
     if (reporter && reporter->isEnabled(sys::LogLevel::Warn)) {
         sys::Logger::LogLine line(*reporter, 3, __FILE__, __LINE__);
         line.stream() << "ts::tk::gui::resource::OpenURL" << "Unable to open URL: ";
         writeWide(line.stream(), url);
-        line.stream() << " : " << static_cast<const void*>(result) << ", ";
-        writeWide(line.stream(), sys::windowsErrorText(error));
+        line.stream() << " : " << reinterpret_cast<const void*>(static_cast<uintptr_t>(static_cast<uint32_t>(result)))
+                      << ", ";
+        writeWide(line.stream(), sys::windowsErrorText(static_cast<uint32_t>(result)));
     }
-    return 0;
+    return false;
 }
 }}}} // namespace ts::tk::gui::resource

@@ -38,8 +38,10 @@ using sys::toWide;
 using sys::writeWide;
 using sys::logText;
 
-// ShellExecuteW (default verb, SW_SHOWNORMAL). Returns the result when above 32, else 0
-// after a WARN line to `reporter` (none when null) with the URL and the Windows error.
-uintptr_t OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url);
+// Opens the URL as the signed-in user, through the desktop shell (default verb,
+// SW_SHOWNORMAL); never from this process, which may run elevated. False when the shell
+// cannot open it, after a WARN line to `reporter` (none when null) with the URL and the
+// error.
+bool OpenURL(const sys::Logger::Logged* reporter, const std::wstring& url);
 
 }}}} // namespace ts::tk::gui::resource

@@ -7,42 +7,117 @@
 // dialog title, it also appends "window" (such a dialog is visible) or "-" as one line to
 // TS_RECORD_FILE + ".window". With TS_RECORD_REBOOT_NOW, it sets "RebootNeededNow" in the
 // volatile key HKLM\SOFTWARE\Tessaline\Core\Volatile to that text, as the Core software
-// does when it needs a restart now.
+// does when it needs a restart now. With TS_RECORD_SECURITY set, it appends to
+// TS_RECORD_FILE + ".security" one line: the folder of its program, that folder's owner
+// and DACL in SDDL, and its TEMP, tab-separated. With TS_RECORD_HANG=<n>, the run whose
+// line is the n-th of TS_RECORD_FILE waits a minute before it ends (for a test that
+// kills Setup meanwhile). Started without TS_RECORD_FILE (by the desktop shell,
+// as a URL handler), it first takes the variables of the UTF-16 environment block in
+// the file beside itself named as its program + ".environment".
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <cstring>
 #include <cwchar>
 
+namespace {
+
+void appendLine(const std::wstring& path, const std::string& utf8)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string readAll(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::string utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+// "<folder>\t<owner and DACL>\t<TEMP>" for the folder of this program.
+std::wstring securityLine()
+{
+    wchar_t program[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring folder = program;
+    folder = folder.substr(0, folder.find_last_of(L'\\'));
+    std::wstring sddl = L"-";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+        wchar_t* text = nullptr;
+        if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            sddl = text;
+            LocalFree(text);
+        }
+        LocalFree(descriptor);
+    }
+    wchar_t temp[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+    return folder + L"\t" + sddl + L"\t" + temp;
+}
+
+void takeEnvironmentFile()
+{
+    wchar_t program[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::string bytes = readAll(std::wstring(program) + L".environment");
+    const std::wstring block(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    for (size_t at = 0, end; (end = block.find(L'\0', at)) != std::wstring::npos && end > at; at = end + 1) {
+        const std::wstring entry = block.substr(at, end - at);
+        const size_t equals = entry.find(L'=');
+        if (equals != std::wstring::npos && equals > 0)
+            SetEnvironmentVariableW(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str());
+    }
+}
+
+} // namespace
+
 int wmain(int, wchar_t**)
 {
+    if (!GetEnvironmentVariableW(L"TS_RECORD_FILE", nullptr, 0))
+        takeEnvironmentFile();
     const wchar_t* line = GetCommandLineW();
     wchar_t record[MAX_PATH] = L"";
-    if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH)) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(size > 0 ? size - 1 : 0, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, line, -1, &utf8[0], size, nullptr, nullptr);
-        utf8 += "\r\n";
-        HANDLE file = CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-            CloseHandle(file);
-        }
+    if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH))
+        appendLine(record, utf8(line) + "\r\n");
+    if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_SECURITY", nullptr, 0))
+        appendLine(std::wstring(record) + L".security", utf8(securityLine()) + "\r\n");
+    wchar_t hang[16] = L"";
+    if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_HANG", hang, 16)) {
+        const std::string text = readAll(record);
+        if (static_cast<unsigned long>(std::count(text.begin(), text.end(), '\n')) == wcstoul(hang, nullptr, 10))
+            Sleep(60000);
     }
     wchar_t title[256] = L"";
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_WINDOW", title, 256)) {
         HWND window = FindWindowW(L"#32770", title);
-        const char* seen = window && IsWindowVisible(window) ? "window\r\n" : "-\r\n";
-        HANDLE file = CreateFileW((std::wstring(record) + L".window").c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, seen, static_cast<DWORD>(strlen(seen)), &written, nullptr);
-            CloseHandle(file);
-        }
+        appendLine(std::wstring(record) + L".window", window && IsWindowVisible(window) ? "window\r\n" : "-\r\n");
     }
     wchar_t copies[MAX_PATH] = L"";
     if (GetEnvironmentVariableW(L"TS_RECORD_COPY", copies, MAX_PATH)) {

@@ -6,7 +6,6 @@
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/uniqueowner.h"
-#include "sys/libutils/text.h"
 
 #include <cfgmgr32.h>
 #include <devpropdef.h>
@@ -31,8 +30,8 @@ const DEVPROPKEY kDeviceService = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x6
 // The functions are taken from the libraries at run time rather than imported, so that
 // the program's import table names neither library.
 struct Functions {
-    Library setupapi{L"setupapi.dll"};
-    Library cfgmgr{L"cfgmgr32.dll"};
+    Library setupapi{"setupapi.dll"};
+    Library cfgmgr{"cfgmgr32.dll"};
 
     template <typename Fn>
     Fn resolve(Library& library, const char* name)

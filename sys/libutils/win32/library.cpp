@@ -34,7 +34,19 @@ std::wstring systemFolder()
 
 } // namespace
 
-Library::Library(const std::wstring& path) : m_module(LoadLibraryExW(path.c_str(), nullptr, 0))
+namespace {
+
+HMODULE loadLibraryFile(const std::wstring& path)
+{
+    // The default search would look beside the program and in the current folder first.
+    if (path.find_first_of(L"\\/:") == std::wstring::npos)
+        return loadSystemLibrary(std::string(path.begin(), path.end()).c_str());
+    return LoadLibraryExW(path.c_str(), nullptr, 0);
+}
+
+} // namespace
+
+Library::Library(const std::wstring& path) : m_module(loadLibraryFile(path))
 {
 }
 

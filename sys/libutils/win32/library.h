@@ -15,7 +15,9 @@ public:
 
 class Library : public ILibrary {
 public:
-    // Loads `path`; nothing is resolved. loaded() tells whether it worked.
+    // Loads the library file at `path`, a full path; a bare file name is taken as a
+    // system library (loadSystemLibrary). Nothing is resolved; loaded() tells whether it
+    // worked.
     explicit Library(const std::wstring& path);
     // Loads a system library by file name (loadSystemLibrary); nothing is resolved.
     explicit Library(const char* fileName);

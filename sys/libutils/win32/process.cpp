@@ -3,10 +3,13 @@
 
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/library.h"
+#include "sys/libutils/win32/uniqueowner.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 #include <lmcons.h>
 #include <userenv.h>
+#include <cwchar>
 #include <vector>
 
 namespace ts { namespace sys { namespace win32 {
@@ -33,6 +36,24 @@ std::vector<wchar_t> writableCopy(const std::wstring& commandLine)
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     return buffer;
+}
+
+struct EnvironmentStringsTraits {
+    using Type = wchar_t*;
+    static wchar_t* none() { return nullptr; }
+    static bool needsClose(wchar_t*) { return true; }
+    static void close(wchar_t* block) { FreeEnvironmentStringsW(block); }
+};
+using EnvironmentStrings = UniqueOwner<EnvironmentStringsTraits>;
+
+// The environment of a child of this run; empty (inherit ours) without a working folder.
+std::vector<wchar_t> childEnvironment()
+{
+    const std::wstring& folder = WorkingFolder::current();
+    if (folder.empty())
+        return {};
+    EnvironmentStrings block(GetEnvironmentStringsW());
+    return environmentWithTemp(block.get(), folder);
 }
 
 void resetStartup(STARTUPINFOW& startup)
@@ -78,14 +99,18 @@ PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error,
                                   DWORD creationFlags, const std::wstring& program)
 {
     const wchar_t* application = program.empty() ? nullptr : program.c_str();
+    std::vector<wchar_t> environment = childEnvironment();
+    void* environmentBlock = environment.empty() ? nullptr : environment.data();
+    if (environmentBlock)
+        creationFlags |= CREATE_UNICODE_ENVIRONMENT;
     Handle token(duplicateOwnToken());
     std::vector<wchar_t> buffer = writableCopy(commandLine);
     PROCESS_INFORMATION info = {};
     resetStartup(startup);
     if (token.get() != INVALID_HANDLE_VALUE && token) {
         LoadedProfile profile(token.get());
-        if (!CreateProcessAsUserW(token.get(), application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
-                                  nullptr, &startup, &info)) {
+        if (!CreateProcessAsUserW(token.get(), application, buffer.data(), nullptr, nullptr, FALSE, creationFlags,
+                                  environmentBlock, nullptr, &startup, &info)) {
             error = GetLastError();
             buffer = writableCopy(commandLine);
             info = PROCESS_INFORMATION();
@@ -93,8 +118,8 @@ PROCESS_INFORMATION launchProcess(const std::wstring& commandLine, DWORD& error,
         }
     }
     if (!info.hProcess) {
-        if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &startup,
-                            &info)) {
+        if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, creationFlags, environmentBlock,
+                            nullptr, &startup, &info)) {
             error = GetLastError();
             info = PROCESS_INFORMATION();
         }
@@ -125,6 +150,31 @@ bool runProcess(const std::wstring& commandLine, DWORD& exitCode, const std::wst
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);
     return true;
+}
+
+std::vector<wchar_t> environmentWithTemp(const wchar_t* block, const std::wstring& folder)
+{
+    std::wstring value = folder;
+    if (value.size() > 3 && (value.back() == L'\\' || value.back() == L'/'))
+        value.pop_back();
+    std::vector<wchar_t> out;
+    bool temp = false, tmp = false;
+    for (const wchar_t* entry = block; entry && *entry; entry += wcslen(entry) + 1) {
+        std::wstring text = entry;
+        if (_wcsnicmp(entry, L"TEMP=", 5) == 0) {
+            text = L"TEMP=" + value;
+            temp = true;
+        } else if (_wcsnicmp(entry, L"TMP=", 4) == 0) {
+            text = L"TMP=" + value;
+            tmp = true;
+        }
+        out.insert(out.end(), text.c_str(), text.c_str() + text.size() + 1);
+    }
+    for (const std::wstring& missing : {temp ? L"" : L"TEMP=" + value, tmp ? L"" : L"TMP=" + value})
+        if (!missing.empty())
+            out.insert(out.end(), missing.c_str(), missing.c_str() + missing.size() + 1);
+    out.push_back(L'\0');
+    return out;
 }
 
 std::wstring systemProgramPath(const wchar_t* fileName)

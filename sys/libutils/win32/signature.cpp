@@ -208,4 +208,19 @@ bool isSignedByMaker(const std::wstring& path)
     return Signature::isSignedFileTrusted(path.c_str());
 }
 
+bool isDriverInstallerSigner(const std::wstring& name)
+{
+    for (const wchar_t* signer :
+         {L"TESSALINE", L"TESSALINE (TEST CERTIFICATE)", L"Microsoft Windows", L"Microsoft Corporation"})
+        if (name == signer)
+            return true;
+    return false;
+}
+
+bool isSignedDriverInstaller(const std::wstring& path)
+{
+    return isDriverInstallerSigner(Signature::fileSignedBy(path.c_str())) &&
+           Signature::isSignedFileTrusted(path.c_str());
+}
+
 }}} // namespace ts::sys::win32

@@ -19,6 +19,13 @@ bool isFileSignedBy(const wchar_t* path, const wchar_t* expectedName);
 // so a file changed after signing is refused.
 bool isSignedByMaker(const std::wstring& path);
 
+// The signer names a driver installer program may carry: the maker's two, and
+// Microsoft's, who makes and signs DpInst.exe ("Microsoft Windows", "Microsoft
+// Corporation").
+bool isDriverInstallerSigner(const std::wstring& name);
+// Signed by a driver installer signer, and the signature verifies.
+bool isSignedDriverInstaller(const std::wstring& path);
+
 // The log line isSignedFileTrusted writes for a non-zero verification result, given
 // the last error seen right after the call.
 std::string trustFailureText(long result, unsigned long lastError, const std::wstring& path);

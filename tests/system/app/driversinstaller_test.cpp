@@ -100,7 +100,7 @@ protected:
         CreateDirectoryW(m_folder.c_str(), nullptr);
         for (const wchar_t* sub : {L"DPINST32", L"DPINST64"}) {
             CreateDirectoryW((m_folder + sub).c_str(), nullptr);
-            CopyFileW((buildDir() + L"\\bin\\tsdpinst.exe").c_str(), (m_folder + sub + L"\\DpInst.exe").c_str(), FALSE);
+            CopyFileW(e2eData(L"dpinst-signed.exe").c_str(), (m_folder + sub + L"\\DpInst.exe").c_str(), FALSE);
         }
         m_record = m_dir + L"\\record.txt";
         SetEnvironmentVariableW(L"TS_DPINST_RECORD", m_record.c_str());
@@ -282,6 +282,20 @@ TEST_F(DriversInstallerTest, VerifyNeedsATrustedCatalogInEveryFolder)
     // One bad catalog among good ones is enough.
     CopyFileW(goodCatalog().c_str(), (folderPath(L"TWO") + L"\\good.cat").c_str(), FALSE);
     EXPECT_EQ(Installer::Failed, DriversInstaller(m_folder, layout({L"TWO"}), 2, 2).verify());
+    // The driver installer program, signed by the maker or Microsoft, never by anyone else.
+    for (const auto& program : {std::make_pair(e2eData(L"dpinst-microsoft.exe"), Installer::Succeeded),
+                                std::make_pair(buildDir() + L"\\testdata\\signed-other.exe", Installer::Failed),
+                                std::make_pair(buildDir() + L"\\bin\\tsdpinst.exe", Installer::Failed)}) {
+        for (const wchar_t* sub : {L"DPINST32", L"DPINST64"})
+            ASSERT_TRUE(CopyFileW(program.first.c_str(), (m_folder + sub + L"\\DpInst.exe").c_str(), FALSE));
+        EXPECT_EQ(program.second, DriversInstaller(m_folder, layout({L"VELA"}), 2, 2).verify())
+            << test::narrow(program.first);
+    }
+    for (const wchar_t* sub : {L"DPINST32", L"DPINST64"})
+        DeleteFileW((m_folder + sub + L"\\DpInst.exe").c_str());
+    DriversInstaller missing(m_folder, layout({L"VELA"}), 2, 2);
+    EXPECT_EQ(Installer::Failed, missing.verify());
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), missing.unreadableFile().error);
 }
 
 TEST(DriverCatalog, SignedCatalogVerifiesAndADamagedSignatureDoesNot)

@@ -1,5 +1,7 @@
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -277,4 +279,34 @@ TEST(FilesTest, DeleteDirectoryTreeRemovesEverythingBelow)
     EXPECT_FALSE(win32::deleteDirectoryTree(L""));
     EXPECT_TRUE(win32::deleteDirectoryTree(other));
     EXPECT_FALSE(test::fileExists(other));
+}
+
+// A working folder in the first location that takes one; what it holds refuses writers
+// and deleters and still runs.
+TEST(WorkingFolderTest, MadeInTheFirstLocationThatTakesOneAndHeld)
+{
+    const test::TempFolder temp(L"working");
+    DWORD error = 0;
+    std::wstring location;
+    win32::WorkingFolder folder;
+    ASSERT_TRUE(folder.create({temp.path + L"\\missing", temp.path}, error, location)) << error;
+    EXPECT_EQ(temp.path + L"\\", location);
+    EXPECT_EQ(folder.path(), win32::WorkingFolder::current());
+    EXPECT_EQ(temp.path.size() + 16, folder.path().size());
+    const std::wstring program = folder.path() + L"tsexit.exe";
+    ASSERT_TRUE(CopyFileW((test::buildDir() + L"\\bin\\tsexit.exe").c_str(), program.c_str(), FALSE));
+    {
+        const win32::FileHandle held = win32::holdFile(program);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), test::openForWriting(program));
+        EXPECT_FALSE(DeleteFileW(program.c_str()));
+        DWORD exitCode = 0;
+        EXPECT_TRUE(win32::runProcess(L"\"" + program + L"\" 7", exitCode));
+        EXPECT_EQ(7u, exitCode);
+    }
+    EXPECT_EQ(0u, test::openForWriting(program));
+    const std::wstring path = folder.path();
+    EXPECT_TRUE(folder.remove());
+    EXPECT_FALSE(test::fileExists(path));
+    EXPECT_EQ(L"", win32::WorkingFolder::current());
 }

@@ -2,6 +2,7 @@
 
 #include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 #include <windows.h>
 #include <stdexcept>
@@ -45,8 +46,11 @@ bool copyLibraryAside(const std::wstring& path, std::wstring& copy)
 {
     if (path.empty() || !sys::win32::isExistingFile(path))
         return false;
-    std::wstring temp, name;
-    if (!sys::win32::getTempPath(temp) || !sys::win32::createTempFileName(temp, L"TS_", name))
+    // Only into the run's working folder: one the user can write to would let the user
+    // choose what is loaded elevated.
+    const std::wstring& folder = sys::win32::WorkingFolder::current();
+    std::wstring name;
+    if (folder.empty() || !sys::win32::createTempFileName(folder, L"TS_", name))
         return false;
     if (sys::win32::copyFile(path, name, true) != ERROR_SUCCESS)
         return false;
@@ -78,7 +82,13 @@ void InstallerApi::load(const std::wstring& path)
     if (!copyLibraryAside(path, copy))
         return;
     m_copyPath = copy;
-    m_library = std::make_unique<sys::win32::Library>(copy);
+    {
+        // Unchangeable from its writing until it is loaded.
+        const sys::win32::FileHandle held = sys::win32::holdFile(copy);
+        if (!held)
+            return;
+        m_library = std::make_unique<sys::win32::Library>(copy);
+    }
     if (!isLoaded())
         return;
     bindAll();

@@ -80,9 +80,10 @@ private:
 // The path of InstallerApiFileLocation; empty when missing, not REG_SZ or 260
 // characters and longer.
 std::wstring readInstallerApiLocation();
-// Copies the library to a new "TS_" file in the temporary folder (deleted at the next
-// restart) without the read-only attribute. False when `path` is not an existing file
-// or the copy fails.
+// Copies the library to a new "TS_" file in the run's working folder
+// (sys::win32::WorkingFolder::current(); deleted at the next restart) without the
+// read-only attribute. False when there is no working folder, `path` is not an existing
+// file or the copy fails.
 bool copyLibraryAside(const std::wstring& path, std::wstring& copy);
 
 // The installed Core version through the library: true with 0 when the library or its

@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 #include "sys/libutils/setuprunlog.h"
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/workingfolder.h"
 #include "tk/installer/libinstall/installerapi.h"
 #include "tk/installer/libinstall/rebootproperties.h"
 
@@ -29,6 +30,9 @@ protected:
         ASSERT_TRUE(CopyFileW(library(L"tsinstallerapi.dll").c_str(), m_library.c_str(), FALSE));
         RegDeleteTreeW(HKEY_CURRENT_USER, kSteering);
         setSteering(L"RecordFile", m_dir + L"\\calls.txt");
+        DWORD error = 0;
+        std::wstring location;
+        ASSERT_TRUE(m_working.create(sys::win32::workingLocations(), error, location)) << error;
     }
     void TearDown() override
     {
@@ -63,6 +67,7 @@ protected:
     {
         RegSetKeyValueW(HKEY_CURRENT_USER, kSteering, name, REG_DWORD, &value, sizeof value);
     }
+    sys::win32::WorkingFolder m_working; // where the copies go
     std::vector<std::string> calls() const
     {
         std::vector<std::string> out;
@@ -136,8 +141,7 @@ TEST_F(InstallerApiTest, OnlyACopyIsLoadedAndTheOriginalCanGo)
                                  "tsSetSoftwareRequiresReboot"})
             EXPECT_TRUE(api.binding(name).isResolved()) << name;
         const std::wstring copy = api.copyPath();
-        std::wstring temp = test::tempPath();
-        EXPECT_EQ(temp + L"TS_", copy.substr(0, temp.size() + 3));
+        EXPECT_EQ(m_working.path() + L"TS_", copy.substr(0, m_working.path().size() + 3));
         EXPECT_EQ(0u, GetFileAttributesW(copy.c_str()) & FILE_ATTRIBUTE_READONLY);
         EXPECT_EQ(nullptr, GetModuleHandleW(m_library.c_str()));
         SetFileAttributesW(m_library.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -64,16 +64,9 @@ TEST_F(FailureCauseTest, MissingTemporaryFolderFailsAtTheFirstStep)
     test::ResourceModule module({{PayloadArchive, test::readFile(archivePath(L"stored.7z"))}});
     ASSERT_TRUE(module.ok());
     const std::wstring missing = m_folder + L"\\no such folder";
-    wchar_t tmp[MAX_PATH] = L"", temp[MAX_PATH] = L"";
-    GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
-    GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
-    SetEnvironmentVariableW(L"TMP", missing.c_str());
-    SetEnvironmentVariableW(L"TEMP", missing.c_str());
     PayloadFailure failure;
-    TemporaryFolder folder;
+    TemporaryFolder folder({missing});
     const bool extracted = extractPayload(module.get(), folder, &failure);
-    SetEnvironmentVariableW(L"TMP", *tmp ? tmp : nullptr);
-    SetEnvironmentVariableW(L"TEMP", *temp ? temp : nullptr);
     EXPECT_FALSE(extracted);
     EXPECT_EQ(PayloadStep::CreateFolder, failure.step);
     EXPECT_EQ(missing + L"\\", failure.file);

@@ -1,6 +1,12 @@
+#include "sys/libutils/win32/process.h"
+#include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
+#include "sys/libutils/win32/workingfolder.h"
 
 #include <gtest/gtest.h>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 using ts::sys::win32::joinPath;
 using ts::sys::win32::replaceDirectory;
@@ -47,4 +53,34 @@ TEST(PathTest, ReplaceDirectoryKeepsTheLastComponent)
         {L"C:\\a/", L"D:\\x", L""},
     };
     expectTable(cases, replaceDirectory);
+}
+
+TEST(PathTest, ChildrenGetTheWorkingFolderAsTempAndTmp)
+{
+    // A block of entries, each NUL-terminated, and a final NUL.
+    auto block = [](std::initializer_list<std::wstring> entries) {
+        std::wstring out;
+        for (const std::wstring& entry : entries)
+            out += entry + L'\0';
+        return out + L'\0';
+    };
+    const std::wstring temp = L"TEMP=C:\\W\\TS1.tmp", tmp = L"TMP=C:\\W\\TS1.tmp";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        // Replaced in place, names in any case; others stay as they are.
+        {block({L"=C:=C:\\", L"A=1", L"temp=C:\\U", L"Tmp=C:\\U", L"Z=2"}),
+         block({L"=C:=C:\\", L"A=1", temp, tmp, L"Z=2"})},
+        // Added where missing; a name that only begins with TEMP is another variable.
+        {block({L"TEMPDIR=x"}), block({L"TEMPDIR=x", temp, tmp})},
+        {block({}), block({temp, tmp})},
+    };
+    for (const auto& c : cases) {
+        const std::vector<wchar_t> out = ts::sys::win32::environmentWithTemp(c.first.c_str(), L"C:\\W\\TS1.tmp\\");
+        EXPECT_EQ(c.second, std::wstring(out.begin(), out.end()));
+    }
+    EXPECT_EQ(L"TS0000ABCD.tmp", ts::sys::win32::workingFolderName(0xABCD));
+    for (const wchar_t* name : {L"TESSALINE", L"TESSALINE (TEST CERTIFICATE)", L"Microsoft Windows",
+                                L"Microsoft Corporation"})
+        EXPECT_TRUE(ts::sys::win32::isDriverInstallerSigner(name)) << name;
+    for (const wchar_t* name : {L"", L"Microsoft", L"microsoft windows", L"Tessaline", L"Somebody Else"})
+        EXPECT_FALSE(ts::sys::win32::isDriverInstallerSigner(name)) << name;
 }
