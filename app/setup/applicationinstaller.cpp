@@ -7,6 +7,7 @@
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
 #include "sys/libutils/win32/registry.h"
+#include "sys/libutils/win32/safefile.h"
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
@@ -81,12 +82,13 @@ std::wstring productArgumentText(const InstallSettings& settings, const std::wst
     return text;
 }
 
-std::wstring installerLogPath(const wchar_t* code)
+std::wstring installerLogPath(const wchar_t* code, sys::win32::FileHandle& held)
 {
-    std::wstring temp;
+    std::wstring temp, path;
     if (!sys::win32::getTempPath(temp))
         return L"";
-    return sys::win32::makeUniqueFileName(temp, code, L"LOG");
+    held = sys::win32::createUniqueFile(temp, code, L"LOG", path);
+    return held ? path : L"";
 }
 
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
@@ -140,13 +142,14 @@ std::wstring brandingFile(const std::wstring& folder, HMODULE module, int id)
 
 ApplicationInstaller::ApplicationInstaller(std::wstring programPath, std::wstring arguments,
                                            std::wstring productCodeKey, std::wstring productCodeValue,
-                                           std::wstring logFile)
+                                           std::wstring logFile, sys::win32::FileHandle heldLog)
     : m_programPath(std::move(programPath)),
       m_arguments(std::move(arguments)),
       m_productCodeKey(std::move(productCodeKey)),
       m_productCodeValue(std::move(productCodeValue)),
       m_uninstallProgram(sys::win32::systemProgramPath(L"msiexec.exe")),
-      m_logFile(std::move(logFile))
+      m_logFile(std::move(logFile)),
+      m_heldLog(std::move(heldLog))
 {
 }
 
@@ -202,9 +205,10 @@ std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE
     in.brandingBannerPath = brandingFile(folder, module, BrandingBanner);
     in.newDeviceActivity = loadString(IDS_NEW_DEVICE_ACTIVITY);
     in.folder = folder;
-    in.logPath = installerLogPath(L"TSC");
+    sys::win32::FileHandle log;
+    in.logPath = installerLogPath(L"TSC", log);
     return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), L"SOFTWARE\\Tessaline\\Core",
-                                                  L"GUID", in.logPath);
+                                                  L"GUID", in.logPath, std::move(log));
 }
 
 std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
@@ -214,10 +218,11 @@ std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMOD
     if (!sys::win32::createTempFileName(folder, L"TS", program) ||
         !writeResourceToFile(module, sys::win32::isWow64() ? ProductInstaller64 : ProductInstaller32, program))
         return nullptr;
-    const std::wstring logPath = installerLogPath(L"TSP");
+    sys::win32::FileHandle log;
+    const std::wstring logPath = installerLogPath(L"TSP", log);
     return std::make_unique<ApplicationInstaller>(program, productArgumentText(settings, logPath),
                                                   L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME),
-                                                  L"ProductCode", logPath);
+                                                  L"ProductCode", logPath, std::move(log));
 }
 
 }}} // namespace ts::app::setupInstall

@@ -37,9 +37,10 @@ struct CoreArguments {
 std::wstring coreArgumentText(const CoreArguments& in);
 // The product argument text; no log part when `logPath` is empty.
 std::wstring productArgumentText(const InstallSettings& settings, const std::wstring& logPath);
-// A new log file name in the temporary path: code + four hex digits + ".LOG"; "" when
-// the temporary path cannot be read.
-std::wstring installerLogPath(const wchar_t* code);
+// A new log file in the temporary path: code + four hex digits + ".LOG", made and held
+// in `held` so that no link or other file can take its place before the installer
+// writes it (the folder is the user's); "" when none could be made.
+std::wstring installerLogPath(const wchar_t* code, sys::win32::FileHandle& held);
 
 // The REG_SZ value `value` of HKLM\<key>, in the native view (where the installers of
 // this Windows write it, and where the installed versions are read). False when the key
@@ -52,7 +53,8 @@ class ApplicationInstaller : public Installer {
 public:
     // `logFile`: the log the program is told to write (for the logs of Setup).
     ApplicationInstaller(std::wstring programPath, std::wstring arguments, std::wstring productCodeKey,
-                         std::wstring productCodeValue, std::wstring logFile = std::wstring());
+                         std::wstring productCodeValue, std::wstring logFile = std::wstring(),
+                         sys::win32::FileHandle heldLog = sys::win32::FileHandle());
 
     // Runs the program (as an ".exe" copy when it has another extension) and waits. The
     // program, and the copy from its writing on, are held until the run ends.
@@ -78,6 +80,7 @@ private:
     std::wstring m_uninstallProgram;
     std::wstring m_logFile;
     sys::win32::FileHandle m_heldProgram;
+    sys::win32::FileHandle m_heldLog;
 };
 
 // The Core installer from the payload in `folder` (or resources "EXE" 5/6), with the

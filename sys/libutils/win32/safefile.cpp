@@ -1,6 +1,8 @@
 // Win32 only.
 #include "sys/libutils/win32/safefile.h"
 
+#include "sys/libutils/win32/win32nr.h"
+
 #include <vector>
 
 namespace ts { namespace sys { namespace win32 {
@@ -120,6 +122,30 @@ FileHandle openFirstFree(const std::function<std::wstring(int)>& candidate,
             return refuse(error);
     }
     return refuse(ERROR_FILE_EXISTS);
+}
+
+FileHandle createUniqueFile(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension,
+                            std::wstring& chosen)
+{
+    return openFirstFree([&](int) { return makeUniqueFileName(folder, prefix, extension); },
+                         [](const std::wstring& name) {
+                             // Made with the right to delete it (the link check may need it),
+                             // then held with a read right that counts in sharing: with
+                             // deleting not shared, nobody can take the name away.
+                             const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+                             if (!createNewFile(name, FILE_READ_ATTRIBUTES, all))
+                                 return FileHandle();
+                             FileHandle held(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                         nullptr, OPEN_EXISTING,
+                                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                             if (!held)
+                                 return refuse(GetLastError());
+                             // Replaced in the moment between: a link or a second name is refused.
+                             if (!isPlainFile(held.get()) || !isAt(held.get(), name))
+                                 return refuse(kLinkRefused);
+                             return held;
+                         },
+                         chosen);
 }
 
 namespace {

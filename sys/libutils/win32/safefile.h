@@ -33,6 +33,14 @@ FileHandle openFileToAppend(const std::wstring& path, DWORD share);
 FileHandle openFirstFree(const std::function<std::wstring(int)>& candidate,
                          const std::function<FileHandle(const std::wstring&)>& open, std::wstring& chosen);
 
+// A new file `<prefix>XXXX.<extension>` of a free random name in `folder`, made as
+// createNewFile makes it and held open for reading: nobody can delete, rename or replace
+// it while the handle lives, while others (an installer told to log there) may open it
+// to read and to write when they share reading. Invalid when no name could be had;
+// `chosen` is the file's path.
+FileHandle createUniqueFile(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension,
+                            std::wstring& chosen);
+
 // Deletes (by handle) or renames (MoveFileExW, never replacing, to a name in the same
 // folder) a file that is no link and is where its path says. False otherwise, or when
 // Windows fails.

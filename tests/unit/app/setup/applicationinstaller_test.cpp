@@ -98,7 +98,14 @@ TEST(InstallerLogPath, UniqueNameInTheTemporaryFolder)
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring path = installerLogPath(L"TSC");
+    sys::win32::FileHandle held;
+    const std::wstring path = installerLogPath(L"TSC", held);
+    // Made and held: the installer may write it, nobody may put another file in its place.
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_TRUE(sys::win32::FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, CREATE_ALWAYS, 0, nullptr)));
+    held.reset();
+    EXPECT_TRUE(DeleteFileW(path.c_str()));
     ASSERT_EQ(std::wstring(temp).size() + 11, path.size());
     EXPECT_EQ(std::wstring(temp) + L"TSC", path.substr(0, path.size() - 8));
     EXPECT_EQ(L".LOG", path.substr(path.size() - 4));
