@@ -382,6 +382,10 @@ bool plantFolderLink(const std::wstring& link, const std::wstring& target)
         runProcess(L"Z:\\bin\\ln -s \"" + widen(from) + L"\" \"" + widen(to) + L"\"");
     HeapFree(GetProcessHeap(), 0, from);
     HeapFree(GetProcessHeap(), 0, to);
+    // Wine starts a host program without a Windows process to wait for: the link comes
+    // when ln has run.
+    for (int tries = 0; tries < 100 && !planted(); ++tries)
+        Sleep(50);
     return planted();
 }
 
