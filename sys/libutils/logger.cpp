@@ -253,6 +253,26 @@ struct Logger::State {
             defaultFileOutput = newFile(defaultFile, FileOutput::Append, maxFileSize, 1, 0);
         return defaultFileOutput;
     }
+    Module& module(const std::string& moduleName)
+    {
+        std::unique_ptr<Module>& slot = modules[moduleName];
+        if (!slot) {
+            slot = std::make_unique<Module>(*this, moduleName, defaultVerbosity);
+            configure(*slot);
+        }
+        return *slot;
+    }
+    // The settings tree's notes on ignored user-scope values, as its WARN lines.
+    void writeSettingNotes()
+    {
+        std::vector<std::string> notes = takeIgnoredSettingNotes();
+        if (notes.empty())
+            return;
+        Module& persist = module("PersistRegAccess");
+        for (const std::string& text : notes)
+            if (LogLevel::Warn <= persist.verbosity())
+                persist.write(LogLevel::Warn, __FILE__, __LINE__, "", text);
+    }
     Output* lookupOutput(const std::string& outputName);
     Output* createOutput(const std::string& outputName);
     void configure(Module& module);
@@ -414,6 +434,8 @@ void Logger::Module::write(int level, const char* file, int line, const std::str
         list = std::move(multi);
     }
     list->write(m_state.elapsedMs(), level, baseFileName(file).c_str(), line, m_name, label, getCurrentThreadName(), text);
+    if (hasIgnoredSettingNotes())
+        m_state.writeSettingNotes();
 }
 
 // ---- Logger ------------------------------------------------------------------------
@@ -488,12 +510,7 @@ Logger& Logger::instance()
 Logger::Module& Logger::getModule(const std::string& name)
 {
     Guard guard;
-    std::unique_ptr<Module>& slot = m_state->modules[name];
-    if (!slot) {
-        slot = std::make_unique<Module>(*m_state, name, m_state->defaultVerbosity);
-        m_state->configure(*slot);
-    }
-    return *slot;
+    return m_state->module(name);
 }
 
 const std::string& Logger::name() const { return m_state->name; }

@@ -1,6 +1,7 @@
 #include "sys/libutils/logoutputs.h"
 
 #include "sys/libutils/win32/findhandle.h"
+#include "sys/libutils/win32/safefile.h"
 
 #include <windows.h>
 #include <algorithm>
@@ -65,7 +66,18 @@ std::vector<std::string> decoratedFilesToPrune(std::vector<std::string> names, u
     return std::vector<std::string>(names.begin() + keep, names.end());
 }
 
+std::string alternativeFileName(const std::string& name, int n)
+{
+    if (n == 0)
+        return name;
+    std::string stem, ext;
+    splitExtension(name, stem, ext);
+    return stem + "_" + std::to_string(n) + ext;
+}
+
 namespace {
+
+const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::string directoryOf(const std::string& path)
 {
@@ -90,7 +102,7 @@ void pruneDecorated(const std::string& path, uint32_t maxFileCount)
             names.push_back(data.cFileName);
     } while (FindNextFileA(find.get(), &data));
     for (const std::string& name : decoratedFilesToPrune(names, maxFileCount))
-        DeleteFileA((folder + name).c_str());
+        win32::deletePlainFile(win32::fromAnsi(folder + name));
 }
 
 std::string localStamp()
@@ -106,6 +118,14 @@ std::string localStamp()
 
 // ---- FileOutput ------------------------------------------------------------------------
 
+void HandleOutputWriter::write(const std::string& text, int)
+{
+    std::string line = text + '\n';
+    DWORD written = 0;
+    if (WriteFile(m_file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        m_size += written;
+}
+
 FileOutput::FileOutput(const std::string& path, Mode mode, uint32_t maxSize, int lineType, uint32_t maxFileCount)
     : m_checker(std::make_unique<NullFileRemovedOrRenamedChecker>()), m_path(path), m_mode(mode),
       m_maxSize(maxSize), m_lineType(lineType), m_maxFileCount(maxFileCount)
@@ -117,40 +137,57 @@ FileOutput::~FileOutput() = default;
 
 void FileOutput::open(Mode mode)
 {
-    std::string stem, ext;
-    splitExtension(m_path, stem, ext);
-    m_currentFile = m_path;
+    std::string first = m_path;
+    const std::wstring path = win32::fromAnsi(m_path);
     if (mode == New) {
-        if (GetFileAttributesA(m_path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            std::string old = stem + ".old" + ext;
-            DeleteFileA(old.c_str());
-            MoveFileA(m_path.c_str(), old.c_str());
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            const std::wstring old = win32::fromAnsi(oldFileName(m_path));
+            win32::deletePlainFile(old);
+            win32::renamePlainFile(path, old);
         }
     } else if (mode == Decorate) {
         pruneDecorated(m_path, m_maxFileCount);
-        // A restart within the same second must not reopen the full file it leaves.
-        std::string stamp = localStamp();
-        m_currentFile = stem + stamp + ext;
-        for (int n = 1; n < 1000 && GetFileAttributesA(m_currentFile.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
-            m_currentFile = stem + stamp + "_" + std::to_string(n) + ext;
+        std::string stem, ext;
+        splitExtension(m_path, stem, ext);
+        first = stem + localStamp() + ext;
     }
-    m_stream.clear();
-    m_stream.open(m_currentFile, std::ios::out | std::ios::app | std::ios::binary);
-    m_stream.seekp(0, std::ios::end);
-    m_impl = std::make_unique<OutputImpl>(std::make_unique<StreamOutputWriter>(m_stream), m_lineType);
+    // A restart within the same second finds its decorated name taken and moves on.
+    std::wstring chosen;
+    std::string tried;
+    m_file = win32::openFirstFree(
+        [&](int n) {
+            tried = alternativeFileName(first, n);
+            return win32::fromAnsi(tried);
+        },
+        [&](const std::wstring& name) {
+            return mode == Append ? win32::openFileToAppend(name, kShareReadWrite)
+                                  : win32::createNewFile(name, GENERIC_WRITE, kShareReadWrite);
+        },
+        chosen);
+    m_currentFile.clear();
+    m_size = 0;
+    if (m_file) {
+        m_currentFile = tried;
+        LARGE_INTEGER size;
+        if (GetFileSizeEx(m_file.get(), &size))
+            m_size = static_cast<uint64_t>(size.QuadPart);
+    }
+    m_impl = std::make_unique<OutputImpl>(std::make_unique<HandleOutputWriter>(m_file.get(), m_size), m_lineType);
 }
 
 void FileOutput::write(uint64_t elapsedMs, int level, const char* file, int line, const std::string& module,
                        const std::string& label, const std::string& threadName, const std::string& text)
 {
-    bool full = m_maxSize != 0 && m_stream.is_open() && static_cast<int64_t>(m_stream.tellp()) > m_maxSize;
+    bool full = m_maxSize != 0 && m_file && m_size > m_maxSize;
     if (full || m_checker->isRemovedOrRenamed()) {
-        m_stream.close();
+        m_impl.reset();
+        m_file.reset();
         open(m_mode == Append ? New : m_mode);
-        m_impl->write(elapsedMs, LogLevel::Always, "logoutputs.cpp", __LINE__, module, label, threadName,
-                      versionBanner() + "Log file restarted at " + ctimeNow());
+        if (m_file)
+            m_impl->write(elapsedMs, LogLevel::Always, "logoutputs.cpp", __LINE__, module, label, threadName,
+                          versionBanner() + "Log file restarted at " + ctimeNow());
     }
-    if (m_stream.is_open())
+    if (m_file)
         m_impl->write(elapsedMs, level, file, line, module, label, threadName, text);
 }
 

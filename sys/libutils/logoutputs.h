@@ -3,8 +3,8 @@
 #pragma once
 #include "sys/libutils/logcipher.h"
 #include "sys/libutils/logger.h"
+#include "sys/libutils/win32/handle.h"
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -67,9 +67,21 @@ private:
     std::vector<Logger::Output*> m_outputs;
 };
 
+// Text and a line end to an open file; counts the bytes the file holds.
+class HandleOutputWriter : public Logger::OutputWriter {
+public:
+    HandleOutputWriter(HANDLE file, uint64_t& size) : m_file(file), m_size(size) {}
+    void write(const std::string& text, int level) override;
+private:
+    HANDLE m_file; // not owned
+    uint64_t& m_size;
+};
+
 // A log file. New renames an existing file to stem + ".old" + ext first, Decorate adds
 // a local time stamp to the name (pruning older decorated files to `maxFileCount`, low
-// 8 bits, 0 keeps all; "_1", "_2"... when that name is taken), Append continues the file. Past `maxSize` bytes (0: no limit) the
+// 8 bits, 0 keeps all), Append continues a plain file. A new file is always created
+// exclusively, and no link is followed (safefile.h): when the name is taken, "_1",
+// "_2"... are tried, a bounded number of times. Past `maxSize` bytes (0: no limit) the
 // file restarts in the same mode (Append as New) with a fresh chain and a banner. A file
 // that cannot be opened drops its lines.
 class FileOutput : public Logger::Output {
@@ -90,7 +102,8 @@ public:
 private:
     void open(Mode mode);
     std::unique_ptr<FileRemovedOrRenamedChecker> m_checker;
-    std::ofstream m_stream;
+    win32::FileHandle m_file;
+    uint64_t m_size = 0;
     std::unique_ptr<OutputImpl> m_impl;
     std::string m_path;
     std::string m_currentFile;
@@ -105,6 +118,8 @@ private:
 void splitExtension(const std::string& path, std::string& stem, std::string& ext);
 // stem + ".old" + ext.
 std::string oldFileName(const std::string& path);
+// The n-th name to try for a new file: `name` itself, then stem + "_" + n + ext.
+std::string alternativeFileName(const std::string& name, int n);
 // Of the file names matching stem + "*-*" + ext, those to delete so that `maxFileCount`
 // (low 8 bits; 0 keeps all) remain: the oldest, by descending name order.
 std::vector<std::string> decoratedFilesToPrune(std::vector<std::string> names, uint32_t maxFileCount);

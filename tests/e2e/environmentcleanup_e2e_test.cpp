@@ -2,7 +2,8 @@
 // broken registration of the old Core software (its cached package gone), a product of a
 // legacy upgrade code and an outdated driver package of the product's device class. The
 // run removes exactly those, installs the new Core software and leaves every other
-// product's registration as it was, key by key.
+// product's registration as it was, key by key, and a user's own per-user package of a
+// legacy upgrade code installed.
 #include "support/cleanupfixtures.h"
 #include "support/inffixtures.h"
 #include "support/msifixtures.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <memory>
 
@@ -58,6 +60,70 @@ private:
     test::SavedRegistryKey m_saved32{HKEY_LOCAL_MACHINE, L"Software\\Tessaline", KEY_WOW64_32KEY};
 };
 
+// A user's own package of a listed upgrade code, installed without elevation.
+class PerUserInstallation {
+public:
+    explicit PerUserInstallation(const msi::Fixture& fixture)
+        : m_fixture(fixture), m_userDataExisted(userData(KEY_READ) != nullptr),
+          m_result(msi::install(fixture.package, L"ALLUSERS=\"\""))
+    {
+    }
+    ~PerUserInstallation()
+    {
+        msi::uninstall(m_fixture.productCode);
+        // Wine leaves the user's empty Installer\UserData key, which other tests would scan.
+        if (HKEY key = m_userDataExisted ? nullptr : userData(KEY_ALL_ACCESS)) {
+            RegDeleteTreeW(key, nullptr);
+            RegCloseKey(key);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, userDataPath().c_str(), KEY_WOW64_64KEY, 0);
+        }
+    }
+    PerUserInstallation(const PerUserInstallation&) = delete;
+    PerUserInstallation& operator=(const PerUserInstallation&) = delete;
+    uint32_t result() const { return m_result; }
+    bool registered() const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Microsoft\\Installer\\Products\\" +
+                                              msi::packedGuid(m_fixture.productCode)).c_str(),
+                          0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+private:
+    static std::wstring userDataPath()
+    {
+        HANDLE token = nullptr;
+        BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        wchar_t* sid = nullptr;
+        std::wstring path; // empty unless the user's own key is named: never the whole UserData
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+            GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+            path = std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\") + sid;
+        LocalFree(sid);
+        if (token)
+            CloseHandle(token);
+        return path;
+    }
+    static HKEY userData(REGSAM access)
+    {
+        HKEY key = nullptr;
+        const std::wstring path = userDataPath();
+        return !path.empty() && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | KEY_WOW64_64KEY, &key) ==
+                                    ERROR_SUCCESS
+                   ? key
+                   : nullptr;
+    }
+
+    const msi::Fixture& m_fixture;
+    bool m_userDataExisted;
+    uint32_t m_result;
+};
+
 } // namespace
 
 TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
@@ -73,6 +139,9 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     ASSERT_TRUE(DeleteFileW(core.localPackage().c_str()));
     msi::InstalledFixture legacy(test::kLegacyFirst);
     ASSERT_EQ(0u, legacy.installResult());
+    PerUserInstallation own(test::kLegacyLater);
+    ASSERT_EQ(0u, own.result());
+    ASSERT_TRUE(own.registered() && !msi::isRegistered(test::kLegacyLater.productCode));
     std::vector<std::unique_ptr<msi::InstalledFixture>> unrelated;
     for (const msi::Fixture* fixture : {&test::kMarrowPaint, &msi::kOrvaneViewer, &lowercase}) {
         unrelated.emplace_back(new msi::InstalledFixture(*fixture));
@@ -106,6 +175,7 @@ TEST(EnvironmentCleanupE2eTest, Windows81RunRemovesWhatOlderInstallationsLeft)
     // legacy product, the outdated driver package.
     EXPECT_EQ("", msi::exportText(msi::productRegistration(oldCore.productCode)));
     EXPECT_FALSE(msi::isRegistered(test::kLegacyFirst.productCode));
+    EXPECT_TRUE(own.registered()) << "a per-user package is left to its user";
     // Reached through the native system folder, where alone 64-bit Windows keeps it.
     EXPECT_EQ(std::vector<std::string>{test::narrow(test::PnputilStandIn::startPath() + L" -f -d " + driver.path())},
               pnputil.commandLines());

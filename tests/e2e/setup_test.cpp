@@ -644,8 +644,10 @@ protected:
     static void clear()
     {
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaline\\Core\\Volatile");
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "directory");
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            RegDeleteKeyValueA(root, "Software\\Tessaline\\Logger", "directory");
         RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "verbosity");
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Core", "DebugLocation");
     }
     static std::wstring rebootNow(const wchar_t* text)
     {
@@ -694,15 +696,16 @@ TEST_F(RebootFlags, InteractiveRunAsksBeforeRestarting)
     EXPECT_EQ(std::string::npos, r.libraryLog.find("\tRestartService\t")) << r.libraryLog;
 }
 
-// The library log's folder and level, set in the registry alone (the user's
-// Software\Tessaline\Logger), change what Setup writes; the restart lines are INFO.
+// The library log's folder and level, set in the registry alone (Software\Tessaline\Logger:
+// the folder of the machine scope, the level of the user's), change what Setup writes;
+// the restart lines are INFO.
 TEST_F(RebootFlags, LoggerFolderAndLevelComeFromTheRegistry)
 {
     const char* const key = "Software\\Tessaline\\Logger";
     auto configure = [&](const std::wstring& folder, const char* verbosity) {
         CreateDirectoryW(folder.c_str(), nullptr);
         const std::string directory = narrow(folder);
-        RegSetKeyValueA(HKEY_CURRENT_USER, key, "directory", REG_SZ, directory.c_str(),
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "directory", REG_SZ, directory.c_str(),
                         static_cast<DWORD>(directory.size() + 1));
         if (verbosity)
             RegSetKeyValueA(HKEY_CURRENT_USER, key, "verbosity", REG_SZ, verbosity,
@@ -742,6 +745,42 @@ TEST_F(RebootFlags, LoggerFolderAndLevelComeFromTheRegistry)
         EXPECT_EQ(c.infoLines, log.find("\tINFO\t") != std::string::npos) << narrow(c.folder) << ": " << log;
         EXPECT_EQ(c.infoLines, log.find("\tRestart started") != std::string::npos) << narrow(c.folder);
     }
+}
+
+// Any program of the user can write its Software\Tessaline: the elevated Setup takes no
+// folder from there, and its library log (in the temporary folder) says so.
+TEST_F(RebootFlags, PerUserFoldersAreIgnoredWithAWarning)
+{
+    wchar_t system[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    const std::string folder = narrow(system) + "\\";
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "directory", REG_SZ, folder.c_str(),
+                    static_cast<DWORD>(folder.size() + 1));
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Core", "DebugLocation", REG_SZ, folder.c_str(),
+                    static_cast<DWORD>(folder.size() + 1));
+    auto logsThere = [&] {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((std::wstring(system) + L"\\TSS*").c_str(), &data);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data))
+            names.insert(data.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        return names;
+    };
+    const std::set<std::wstring> before = logsThere();
+    BundleRun r = run(L"recorder", L"-silent");
+    EXPECT_EQ(0u, r.exitCode) << r.runLog;
+    EXPECT_EQ(before, logsThere()) << "a file in the system folder";
+    std::istringstream lines(r.libraryLog);
+    std::set<std::string> warned;
+    for (std::string line; std::getline(lines, line);)
+        for (const char* name : {"directory", "DebugLocation"})
+            if (line.find("\tPersistRegAccess\t") != std::string::npos && line.find("\tWARN\t") != std::string::npos &&
+                line.find("Ignoring the value \"" + std::string(name) + "\" of HKEY_CURRENT_USER\\Software") !=
+                    std::string::npos)
+                warned.insert(name);
+    EXPECT_EQ((std::set<std::string>{"DebugLocation", "directory"}), warned) << r.libraryLog;
 }
 
 // The installed Core version through the project's installer API library.

@@ -364,4 +364,25 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     return result;
 }
 
+bool plantFolderLink(const std::wstring& link, const std::wstring& target)
+{
+    auto planted = [&] {
+        DWORD attributes = GetFileAttributesW(link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    };
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && planted())
+        return true;
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixName)
+        return false;
+    char* from = unixName(target.c_str());
+    char* to = unixName(link.c_str());
+    if (from && to)
+        runProcess(L"Z:\\bin\\ln -s \"" + widen(from) + L"\" \"" + widen(to) + L"\"");
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    return planted();
+}
+
 }} // namespace ts::test

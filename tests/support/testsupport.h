@@ -80,6 +80,11 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs = 1
                          const wchar_t* environmentAdditions = nullptr, const std::wstring& stdoutPath = L"",
                          bool closeWindows = false);
 
+// Makes `link` a symbolic link to the folder `target`: CreateSymbolicLinkW, or where that
+// makes nothing (Wine 8 only reports success), the host's ln on the Unix paths. True when
+// the link is there.
+bool plantFolderLink(const std::wstring& link, const std::wstring& target);
+
 // The exit codes of Setup programs (programs whose version resource describes them as
 // "Tessaline Setup": Setup.exe, its copies and the bundles) that runProcess has seen in
 // this test program, each with the first test that saw it.

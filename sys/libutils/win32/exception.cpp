@@ -32,6 +32,7 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/registrydatastore.h"
+#include "sys/libutils/win32/safefile.h"
 
 #include <dbghelp.h>
 #include <cstdio>
@@ -148,41 +149,49 @@ void runAtThreadTop(const Logger::Logged& reporter, const std::function<void()>&
 }
 
 std::string minidumpFileName(const std::string& base, bool unique, const SYSTEMTIME& time,
-                             const std::function<bool(const std::string&)>& exists)
+                             const std::function<bool(const std::string&)>& taken)
 {
-    if (!unique)
-        return base + ".dmp";
-    char stamp[40];
-    snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u_%03u", time.wYear, time.wMonth, time.wDay, time.wHour,
-             time.wMinute, time.wSecond, time.wMilliseconds);
+    char stamp[40] = "";
+    if (unique)
+        snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u_%03u", time.wYear, time.wMonth, time.wDay,
+                 time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
     std::string path = base + stamp + ".dmp";
-    for (int n = 1; n <= 10 && exists(path); ++n)
+    for (int n = 1; taken(path); ++n) {
+        if (n > 10)
+            return "";
         path = base + stamp + "-" + std::to_string(n) + ".dmp";
+    }
     return path;
 }
 
 bool writeMinidump(const Logger::Logged* reporter, EXCEPTION_POINTERS* pointers)
 {
     std::string path;
+    std::string tried;
+    win32::FileHandle file;
     try {
         SYSTEMTIME now;
         GetLocalTime(&now);
         option::Bool unique("EnableUniqueDmpFiles", false, "", "");
         option::loadSetting(unique, "Core", true);
-        path = minidumpFileName(debugLocation(false) + executableBaseName(), unique.getValue(), now, [](const std::string& p) {
-            return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
-        });
+        // Created, never overwritten or followed: a taken name or a link moves on.
+        path = minidumpFileName(debugLocation(false) + executableBaseName(), unique.getValue(), now,
+                                [&](const std::string& p) {
+                                    tried = p;
+                                    file = win32::createNewFile(win32::fromAnsi(p), GENERIC_READ | GENERIC_WRITE, 0);
+                                    DWORD error = GetLastError();
+                                    return !file && (error == ERROR_FILE_EXISTS || error == win32::kLinkRefused);
+                                });
     } catch (...) {
         if (reporter) {
             TS_LOG(*reporter, LogLevel::Error) << "Failed to get minidump";
         }
         return false;
     }
-    win32::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         if (reporter) {
-            TS_LOG(*reporter, LogLevel::Error) << "Failed to open file " << path << " to write minidump";
+            TS_LOG(*reporter, LogLevel::Error) << "Failed to open file " << (path.empty() ? tried : path)
+                                               << " to write minidump";
         }
         return false;
     }

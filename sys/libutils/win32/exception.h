@@ -36,10 +36,11 @@ void runTranslated(const std::function<void()>& body);
 void runAtThreadTop(const Logger::Logged& reporter, const std::function<void()>& body);
 
 // The dump file for base path `base`: base + ".dmp", or with `unique` base + stamp +
-// ".dmp" (stamp "YYYYMMDD-HHMMSS_mmm" of `time`), then base + stamp + "-" + n + ".dmp"
-// for n = 1..10 while `exists` says the name is taken; the tenth is used regardless.
+// ".dmp" (stamp "YYYYMMDD-HHMMSS_mmm" of `time`), then that name with "-" + n before
+// ".dmp" for n = 1..10 while `taken` says the name cannot be had. "" when all are taken:
+// a dump never overwrites a file.
 std::string minidumpFileName(const std::string& base, bool unique, const SYSTEMTIME& time,
-                             const std::function<bool(const std::string&)>& exists);
+                             const std::function<bool(const std::string&)>& taken);
 
 // Writes a minidump of this process (MiniDumpNormal) for `pointers` into the debug
 // location (executable's folder first). Result lines go to `reporter` (may be null).

@@ -4,9 +4,11 @@
 #include "sys/libutils/exception.h"
 #include "sys/libutils/logger.h"
 #include "sys/libutils/win32/keyhandle.h"
+#include "sys/libutils/win32/security.h"
 #include "sys/libutils/win32/session.h"
 
 #include <shlwapi.h>
+#include <atomic>
 #include <cstdlib>
 
 namespace ts { namespace sys {
@@ -332,16 +334,100 @@ PersistSnapshot readSettingsSnapshot(const std::string& path, bool includeUser)
             state = state->childState(path.substr(start, end - start));
             start = end + 1;
         }
-        if (includeUser) {
-            state->loadSnapshot(snapshot, PersistUser);
-            if (!snapshot.empty())
-                return snapshot;
-        }
+        PersistSnapshot user;
+        if (includeUser)
+            state->loadSnapshot(user, PersistUser);
         state->loadSnapshot(snapshot, PersistMachine);
+        std::vector<std::string> ignored;
+        snapshot = chooseSettingScopes(user, snapshot, win32::isPrivilegedProcess(), ignored);
+        for (const std::string& name : ignored)
+            noteIgnoredSetting("HKEY_CURRENT_USER\\Software\\Tessaline\\" + path, name);
     } catch (...) {
         snapshot.clear();
     }
     return snapshot;
+}
+
+// ---- the scope rule ------------------------------------------------------------------
+
+bool isMachineOnlySetting(const std::string& name)
+{
+    // "decorated filename" chooses the mode as "Mode" does.
+    for (const char* machineOnly : {"directory", "filename", "Mode", "decorated filename", "maxFileCount", "DebugLocation"})
+        if (name == machineOnly)
+            return true;
+    return false;
+}
+
+bool scopeMaySupply(bool privileged, int scope, const std::string& name)
+{
+    return scope != PersistUser || !privileged || !isMachineOnlySetting(name);
+}
+
+PersistSnapshot chooseSettingScopes(const PersistSnapshot& user, const PersistSnapshot& machine, bool privileged,
+                                    std::vector<std::string>& ignored)
+{
+    if (user.empty())
+        return machine;
+    PersistSnapshot chosen = user;
+    for (const auto& entry : user) {
+        if (!entry.second.isLeaf || scopeMaySupply(privileged, PersistUser, entry.first))
+            continue;
+        ignored.push_back(entry.first);
+        chosen.erase(entry.first);
+    }
+    if (privileged)
+        for (const auto& entry : machine)
+            if (entry.second.isLeaf && isMachineOnlySetting(entry.first))
+                chosen[entry.first] = entry.second;
+    return chosen;
+}
+
+namespace {
+
+struct IgnoredNotes {
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::atomic<bool> any{false};
+    std::vector<std::string> texts;
+};
+
+IgnoredNotes& ignoredNotes()
+{
+    static IgnoredNotes* notes = new IgnoredNotes; // lines may be written during process exit
+    return *notes;
+}
+
+} // namespace
+
+std::string ignoredSettingText(const std::string& key, const std::string& name)
+{
+    return "Ignoring the value \"" + name + "\" of " + key +
+           ": a privileged process takes it from the machine scope only";
+}
+
+void noteIgnoredSetting(const std::string& key, const std::string& name)
+{
+    IgnoredNotes& notes = ignoredNotes();
+    AcquireSRWLockExclusive(&notes.lock);
+    notes.texts.push_back(ignoredSettingText(key, name));
+    notes.any = true;
+    ReleaseSRWLockExclusive(&notes.lock);
+}
+
+bool hasIgnoredSettingNotes()
+{
+    return ignoredNotes().any.load(std::memory_order_relaxed);
+}
+
+std::vector<std::string> takeIgnoredSettingNotes()
+{
+    IgnoredNotes& notes = ignoredNotes();
+    std::vector<std::string> taken;
+    AcquireSRWLockExclusive(&notes.lock);
+    taken.swap(notes.texts);
+    notes.any = false;
+    ReleaseSRWLockExclusive(&notes.lock);
+    return taken;
 }
 
 }} // namespace ts::sys

@@ -147,7 +147,32 @@ HKEY openKeyPath(HKEY root, const std::vector<std::string>& names, int mode, boo
 
 // A settings key `Software\Tessaline\<path>` (components separated by "\"): the user
 // scope when `includeUser` is set and that scope holds any entry, else the machine
-// scope. Never throws; empty when neither can be read.
+// scope, under the rule of chooseSettingScopes. Never throws; empty when neither can be
+// read.
 PersistSnapshot readSettingsSnapshot(const std::string& path, bool includeUser);
+
+// The values that name a file or folder or make the logger rename or delete files. Any
+// program of the user can write the user scope, so a privileged process takes them from
+// the machine scope only.
+bool isMachineOnlySetting(const std::string& name);
+// Whether `scope` may supply the value `name` to a process that is (or is not)
+// privileged (elevated or SYSTEM).
+bool scopeMaySupply(bool privileged, int scope, const std::string& name);
+// The settings of one key read in both scopes: `user` when it holds any entry, else
+// `machine`; for a privileged process the machine-only values come from `machine`
+// whatever `user` holds, and the names of those `user` held are added to `ignored`.
+PersistSnapshot chooseSettingScopes(const PersistSnapshot& user, const PersistSnapshot& machine, bool privileged,
+                                    std::vector<std::string>& ignored);
+
+// The text of the WARN line for a user-scope value that was ignored: `key` names the
+// key as describeKey does.
+std::string ignoredSettingText(const std::string& key, const std::string& name);
+// Notes an ignored user-scope value; the logger writes the notes as WARN lines of
+// "PersistRegAccess" (reading settings must not log: the logger reads them while it is
+// being made). Any thread.
+void noteIgnoredSetting(const std::string& key, const std::string& name);
+// The notes since the last call, in order; a cheap check first.
+bool hasIgnoredSettingNotes();
+std::vector<std::string> takeIgnoredSettingNotes();
 
 }} // namespace ts::sys

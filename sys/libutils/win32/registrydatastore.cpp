@@ -1,14 +1,17 @@
 #include "sys/libutils/win32/registrydatastore.h"
 
+#include "sys/libutils/win32/security.h"
+
 namespace ts { namespace sys { namespace option {
 
 RegistryDataStore::RegistryDataStore(const std::string& component, bool includeUser)
-    : RegistryDataStore(std::make_unique<PersistTree>(component, false), includeUser)
+    : RegistryDataStore(std::make_unique<PersistTree>(component, false), includeUser,
+                        "HKEY_CURRENT_USER\\Software\\Tessaline\\" + component)
 {
 }
 
-RegistryDataStore::RegistryDataStore(std::unique_ptr<PersistTree> tree, bool includeUser)
-    : m_includeUser(includeUser), m_tree(std::move(tree))
+RegistryDataStore::RegistryDataStore(std::unique_ptr<PersistTree> tree, bool includeUser, std::string userKeyName)
+    : m_includeUser(includeUser), m_tree(std::move(tree)), m_userKeyName(std::move(userKeyName))
 {
     reload();
 }
@@ -35,8 +38,11 @@ void RegistryDataStore::reload()
 
 std::pair<int32_t, std::string> RegistryDataStore::read(const std::string& key)
 {
-    if (m_includeUser && m_user.isLeaf(key))
-        return {UserScope, m_user.getValue(key)};
+    if (m_includeUser && m_user.isLeaf(key)) {
+        if (scopeMaySupply(win32::isPrivilegedProcess(), PersistUser, key))
+            return {UserScope, m_user.getValue(key)};
+        noteIgnoredSetting(m_userKeyName, key);
+    }
     if (m_machine.isLeaf(key))
         return {MachineScope, m_machine.getValue(key)};
     return {NoValue, ""};
@@ -73,7 +79,7 @@ DataStore* RegistryDataStore::getChild(const std::string& name, bool create)
             return nullptr;
         snapshotInUse()[name] = PersistNode{false, ""};
     }
-    std::unique_ptr<RegistryDataStore> child(new RegistryDataStore(m_tree->child(name), m_includeUser));
+    std::unique_ptr<RegistryDataStore> child(new RegistryDataStore(m_tree->child(name), m_includeUser, m_userKeyName + "\\" + name));
     RegistryDataStore* raw = child.get();
     m_children[name] = std::move(child);
     return raw;

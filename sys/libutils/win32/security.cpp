@@ -1,6 +1,8 @@
 // Win32 only.
 #include "sys/libutils/win32/security.h"
 
+#include "sys/libutils/win32/handle.h"
+
 namespace ts { namespace sys { namespace win32 {
 
 bool isAdministrator()
@@ -14,6 +16,35 @@ bool isAdministrator()
     if (!CheckTokenMembership(nullptr, administrators.get(), &member))
         return false;
     return member != FALSE;
+}
+
+namespace {
+
+bool askPrivileged()
+{
+    if (isAdministrator())
+        return true;
+    Handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()))
+        return true;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size))
+        return true;
+    if (elevation.TokenIsElevated)
+        return true;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
+        return true;
+    return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) != FALSE;
+}
+
+} // namespace
+
+bool isPrivilegedProcess()
+{
+    static const bool privileged = askPrivileged();
+    return privileged;
 }
 
 }}} // namespace ts::sys::win32

@@ -18,5 +18,9 @@ using SidHandle = UniqueOwner<SidTraits>;
 // The process token is a member of the local Administrators group (built-in alias 544).
 // Any failure to ask counts as not being a member.
 bool isAdministrator();
+// The process is elevated, holds the Administrators group enabled or runs as
+// LocalSystem: what unelevated programs write must not steer it. Asked once; a failure
+// to ask counts as privileged.
+bool isPrivilegedProcess();
 
 }}} // namespace ts::sys::win32

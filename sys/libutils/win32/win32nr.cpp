@@ -4,6 +4,7 @@
 #include "sys/libutils/win32/findhandle.h"
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/safefile.h"
 
 #include <shellapi.h>
 #include <cstdlib>
@@ -172,19 +173,21 @@ bool getFullPathName(const std::wstring& path, std::wstring& out)
 
 std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension)
 {
-    for (;;) {
-        srand(GetTickCount());
+    // Seeded once: reseeding from the tick count inside the loop draws one name over and
+    // over within a tick.
+    srand(GetTickCount() ^ (GetCurrentProcessId() << 16));
+    for (int tries = 0; tries < kMaxNameTries; ++tries) {
         unsigned long value = 0;
         for (int draw = 0; draw < 5; ++draw)
             value = ((value << 15) ^ static_cast<unsigned long>(rand())) & 0x7FFFFFFFul;
         wchar_t number[8];
         swprintf(number, 8, L"%04X", static_cast<unsigned>(value % 65536));
         std::wstring name = joinPath(folder, prefix + number + L"." + extension);
-        FileHandle existing(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!existing)
+        // The attributes of a link are its own: a dangling one counts as taken too.
+        if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
             return name;
     }
+    return std::wstring();
 }
 
 bool pathExists(const std::wstring& path)

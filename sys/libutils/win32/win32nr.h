@@ -39,7 +39,8 @@ bool getTempPath(std::wstring& out);
 bool getFullPathName(const std::wstring& path, std::wstring& out);
 
 // A name `folder`\`prefix`XXXX.`extension` (XXXX: four upper-case hex digits) that no
-// existing file has. The file is not created.
+// existing file, folder or link has. The file is not created. Empty after
+// kMaxNameTries (safefile.h) names that were taken.
 std::wstring makeUniqueFileName(const std::wstring& folder, const std::wstring& prefix, const std::wstring& extension);
 
 // Creates a new folder "TSxxxx.tmp" in the temporary folder, scheduled for deletion at

@@ -216,7 +216,8 @@ TEST(Minidump, FileNamesPlainUniqueAndTheTenAlternatives)
     auto first = [](const std::string& p) { return p == "S20160212-144704_007.dmp"; };
     EXPECT_EQ("S20160212-144704_007-1.dmp", minidumpFileName("S", true, t, first));
     auto all = [](const std::string&) { return true; };
-    EXPECT_EQ("S20160212-144704_007-10.dmp", minidumpFileName("S", true, t, all));
+    EXPECT_EQ("", minidumpFileName("S", true, t, all)); // never overwritten
+    EXPECT_EQ("S-1.dmp", minidumpFileName("S", false, t, [](const std::string& p) { return p == "S.dmp"; }));
 }
 
 TEST(Assertions, BehaviourChoosesTheHandlersInOrder)
@@ -245,9 +246,9 @@ TEST(Assertions, BehaviourChoosesTheHandlersInOrder)
 TEST(Assertions, DefaultBehaviourLogsWritesAMinidumpAndGoesOn)
 {
     std::wstring dir = ts::test::makeTempDir(L"dump");
-    ts::test::testSettings().set("Core", "DebugLocation", toNarrow(dir) + "\\");
+    ts::test::testSettings().setMachine("Core", "DebugLocation", toNarrow(dir) + "\\");
     assertFailed("x != 0", "sample.cpp", 12);
-    ts::test::testSettings().erase("Core", "DebugLocation");
+    ts::test::testSettings().eraseMachine("Core", "DebugLocation");
     EXPECT_TRUE(ts::test::captureContains("\tAssertLogger\t"));
     EXPECT_TRUE(ts::test::captureContains("\tERROR\t"));
     EXPECT_TRUE(ts::test::captureContains("\tAssert failure: x != 0 at line 12 in file sample.cpp"));
@@ -261,11 +262,11 @@ TEST(Assertions, DefaultBehaviourLogsWritesAMinidumpAndGoesOn)
 TEST(Assertions, UniqueDumpFilesGetTimeStampedNames)
 {
     std::wstring dir = ts::test::makeTempDir(L"udump");
-    ts::test::testSettings().set("Core", "DebugLocation", toNarrow(dir) + "\\");
+    ts::test::testSettings().setMachine("Core", "DebugLocation", toNarrow(dir) + "\\");
     ts::test::testSettings().set("Core", "EnableUniqueDmpFiles", "1");
     ts::test::testSettings().setMachine("TessalineManager", "AssertBehaviour", "2");
     assertFailed("y", "sample.cpp", 13);
-    ts::test::testSettings().erase("Core", "DebugLocation");
+    ts::test::testSettings().eraseMachine("Core", "DebugLocation");
     ts::test::testSettings().erase("Core", "EnableUniqueDmpFiles");
     ts::test::testSettings().eraseMachine("TessalineManager", "AssertBehaviour");
     WIN32_FIND_DATAW data;

@@ -144,8 +144,8 @@ TEST(Logger, ModuleOutputsComeFromTheSettingsWithTheirThresholds)
     settings.setKey("TSUNIT\\Logger\\Modules", "Configured");
     settings.set("TSUNIT\\Logger\\Modules\\Configured", "cfgfile", "warn");
     settings.set("TSUNIT\\Logger\\Modules\\Configured", "nosuchoutput", "error");
-    settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "filename", narrow(dir) + "\\cfg.log");
-    settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "Mode", "append");
+    settings.setMachine("TSUNIT\\Logger\\Outputs\\cfgfile", "filename", narrow(dir) + "\\cfg.log");
+    settings.setMachine("TSUNIT\\Logger\\Outputs\\cfgfile", "Mode", "append");
     settings.set("TSUNIT\\Logger\\Outputs\\cfgfile", "line type", "0");
     {
         Probe probe("c", "Configured");
@@ -324,6 +324,32 @@ TEST(FileOutput, DecoratePrunesToMaxFileCountBeforeCreatingTheNewFile)
     EXPECT_EQ(5u, countFiles(dir + L"\\D*-*.log")); // 256 prunes nothing; one more new file
 }
 
+// A link planted where a log file goes is never written through: a second name of another
+// file (a hard link) under the name to append to, or a linked folder on the path.
+TEST(FileOutput, LinksUnderTheNameOrOnThePathAreNeverWrittenThrough)
+{
+    const ts::test::TempFolder temp(L"links");
+    const std::wstring& dir = temp.path;
+    ts::test::writeFile(dir + L"\\victim.txt", "victim");
+    ASSERT_TRUE(CreateHardLinkW((dir + L"\\H.log").c_str(), (dir + L"\\victim.txt").c_str(), nullptr));
+    {
+        FileOutput output(narrow(dir) + "\\H.log", FileOutput::Append, 0, 1, 0);
+        output.write(0, 4, "x.cpp", 1, "Mod", "L", "", "beside the link");
+        EXPECT_EQ(narrow(dir) + "\\H_1.log", output.currentFile()); // the next name
+    }
+    EXPECT_EQ("victim", ts::test::readFile(dir + L"\\victim.txt"));
+    EXPECT_EQ(1u, decodeFile(ts::test::readFile(dir + L"\\H_1.log")).size());
+
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\target").c_str(), nullptr));
+    ASSERT_TRUE(ts::test::plantFolderLink(dir + L"\\linked", dir + L"\\target"));
+    {
+        FileOutput output(narrow(dir) + "\\linked\\L.log", FileOutput::New, 0, 1, 0);
+        output.write(0, 4, "x.cpp", 1, "Mod", "L", "", "nowhere");
+        EXPECT_EQ("", output.currentFile());
+    }
+    EXPECT_EQ(0u, countFiles(dir + L"\\target\\*.log"));
+}
+
 TEST(Tslog, DecodesRotatedFilesAndNamesACorruptedLine)
 {
     const ts::test::TempFolder temp(L"tslog");
@@ -396,8 +422,8 @@ TEST(LoggerChild, Run)
     // Module B names the logger's default file as its output; module A has no outputs.
     ts::test::TestSettings& settings = ts::test::testSettings();
     settings.set("TSUNIT\\Logger\\Modules\\SharedB", "shared", "VERBOSE");
-    settings.set("TSUNIT\\Logger\\Outputs\\shared", "filename", ts::test::testLogger().defaultFile());
-    settings.set("TSUNIT\\Logger\\Outputs\\shared", "Mode", "Append");
+    settings.setMachine("TSUNIT\\Logger\\Outputs\\shared", "filename", ts::test::testLogger().defaultFile());
+    settings.setMachine("TSUNIT\\Logger\\Outputs\\shared", "Mode", "Append");
     settings.set("TSUNIT\\Logger\\Outputs\\shared", "line type", "1");
     std::unique_ptr<Probe> a, b;
     if (what == "shared-a-first") {

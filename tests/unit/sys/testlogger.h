@@ -43,8 +43,12 @@ public:
     }
     void erase(const std::string& path, const std::string& name) { eraseIn(HKEY_CURRENT_USER, path, name); }
     void eraseMachine(const std::string& path, const std::string& name) { eraseIn(HKEY_LOCAL_MACHINE, path, name); }
-    // Removes Software\\Tessaline\\<path> of the user scope with everything below it.
-    void removeTree(const std::string& path) { RegDeleteTreeA(HKEY_CURRENT_USER, (kRoot + path).c_str()); }
+    // Removes Software\\Tessaline\\<path> of both scopes with everything below it.
+    void removeTree(const std::string& path)
+    {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            RegDeleteTreeA(root, (kRoot + path).c_str());
+    }
 
 private:
     static void setIn(HKEY root, const std::string& path, const std::string& name, const std::string& value)
@@ -98,10 +102,11 @@ inline sys::Logger& testLogger()
         testSettings();
         if (!(dir && *dir))
             return sys::Logger::create("TSUNIT", 6, 0, false, new CaptureSink);
-        // The global "directory" is read once, at creation: it is set only for that moment.
-        testSettings().set("Logger", "directory", dir);
+        // The global "directory" is read once, at creation: it is set only for that moment,
+        // in the machine scope, the only one this privileged program takes it from.
+        testSettings().setMachine("Logger", "directory", dir);
         sys::Logger& created = sys::Logger::create("TSUNIT", 6, 1, false, new CaptureSink);
-        testSettings().erase("Logger", "directory");
+        testSettings().eraseMachine("Logger", "directory");
         return created;
     }();
     return logger;

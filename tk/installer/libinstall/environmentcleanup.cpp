@@ -15,6 +15,8 @@
 #include "tk/libcleaner/tssetupapi.h"
 #include "tk/libcleaner/windowsinstaller.h"
 
+#include <msi.h>
+
 #include <algorithm>
 
 namespace ts { namespace tk { namespace install {
@@ -84,6 +86,20 @@ std::vector<std::wstring> WindowsCleanupSystem::relatedProducts(const std::wstri
         products.push_back(productCode);
     }
     return products;
+}
+
+bool WindowsCleanupSystem::installedPerMachine(const std::wstring& productCode)
+{
+    using GetProductInfoEx = UINT(WINAPI*)(LPCWSTR, LPCWSTR, MSIINSTALLCONTEXT, LPCWSTR, LPWSTR, LPDWORD);
+    auto getInfo = sys::win32::systemFunction<GetProductInfoEx>("msi.dll", "MsiGetProductInfoExW");
+    if (!getInfo) {
+        TS_CLEANER_LOG(Error, L"Windows Installer is not available: error ", GetLastError());
+        return false;
+    }
+    wchar_t state[16] = L"";
+    DWORD size = 16;
+    return getInfo(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_PRODUCTSTATE, state,
+                   &size) == ERROR_SUCCESS;
 }
 
 // --- Decisions -----------------------------------------------------------------
@@ -268,16 +284,29 @@ void uninstallWithMock(const std::wstring& productCode, ICleanupSystem& system)
     uninstallProduct(productCode, system);
 }
 
+namespace {
+
+void uninstallIfPerMachine(const std::wstring& productCode, ICleanupSystem& system)
+{
+    if (system.installedPerMachine(productCode)) {
+        uninstallWithMock(productCode, system);
+        return;
+    }
+    TS_CLEANER_LOG(Info, L"Product not installed per machine, left to its user. Product code: ", productCode);
+}
+
+} // namespace
+
 void uninstallListedProducts(ICleanupSystem& system)
 {
     for (const wchar_t* const* upgradeCode = kLegacyUpgradeCodes; **upgradeCode; ++upgradeCode) {
         for (const std::wstring& productCode : system.relatedProducts(*upgradeCode))
-            uninstallWithMock(productCode, system);
+            uninstallIfPerMachine(productCode, system);
     }
     for (const wchar_t* displayName : kLegacyDisplayNames) {
         std::optional<reg::RegistryKey> entry = findUninstallEntry(displayName);
         if (entry && !entry->getKeyName().empty())
-            uninstallWithMock(entry->getKeyName(), system);
+            uninstallIfPerMachine(entry->getKeyName(), system);
     }
 }
 

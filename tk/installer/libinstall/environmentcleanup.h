@@ -26,6 +26,8 @@ public:
     virtual bool startProcess(const std::wstring& commandLine, const std::wstring& program) = 0;
     // The product codes related to an upgrade code, in enumeration order.
     virtual std::vector<std::wstring> relatedProducts(const std::wstring& upgradeCode) = 0;
+    // Windows Installer has the product installed per machine (not only for a user).
+    virtual bool installedPerMachine(const std::wstring& productCode) = 0;
 };
 
 // Real processes, and msi.dll's related-products enumeration (export ordinal 205).
@@ -34,6 +36,8 @@ public:
     bool runProcess(const std::wstring& commandLine, const std::wstring& program, DWORD& exitCode) override;
     bool startProcess(const std::wstring& commandLine, const std::wstring& program) override;
     std::vector<std::wstring> relatedProducts(const std::wstring& upgradeCode) override;
+    // MsiGetProductInfoExW in MSIINSTALLCONTEXT_MACHINE.
+    bool installedPerMachine(const std::wstring& productCode) override;
 };
 
 enum class CleanupBranch {
@@ -111,7 +115,9 @@ private:
 
 void uninstallWithMock(const std::wstring& productCode, ICleanupSystem& system);
 // Every product of the legacy upgrade codes, then every Add/Remove Programs entry of the
-// legacy display names, each uninstalled under a RegistryMock.
+// legacy display names, each uninstalled under a RegistryMock when it is installed per
+// machine. A per-user product is left to its user: a user can install one without
+// administrator rights, and its uninstaller would run elevated.
 void uninstallListedProducts(ICleanupSystem& system);
 // Uninstalls the Core software whose product code the Core settings group holds.
 void uninstallRegisteredCore(ICleanupSystem& system);

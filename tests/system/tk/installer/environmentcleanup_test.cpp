@@ -117,6 +117,8 @@ TEST_F(EnvironmentCleanupSystemTest, RelatedProductsOfInstalledPackages)
     EXPECT_EQ(std::vector<std::wstring>{kLegacyFirst.productCode}, system.relatedProducts(kLegacyUpgradeCodes[0]));
     EXPECT_EQ(std::vector<std::wstring>{kLegacyLater.productCode}, system.relatedProducts(kLegacyUpgradeCodes[33]));
     EXPECT_TRUE(system.relatedProducts(kLegacyUpgradeCodes[1]).empty());
+    EXPECT_TRUE(system.installedPerMachine(kLegacyFirst.productCode));
+    EXPECT_FALSE(system.installedPerMachine(L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D09}"));
 }
 
 TEST_F(EnvironmentCleanupSystemTest, OtherWindowsVersionsTouchNothing)

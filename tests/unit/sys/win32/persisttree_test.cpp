@@ -299,3 +299,35 @@ TEST_F(PersistTreeTest, DataStoreWritesOnlySavableValuesAndHasChildren)
 }
 
 } // namespace
+
+TEST(SettingScopes, PrivilegedProcessesTakeFileSettingsFromTheMachineScopeOnly)
+{
+    struct Case { bool privileged; const char* name; int scope; bool supplies; };
+    const Case cases[] = {
+        {true, "directory", PersistUser, false},     {true, "filename", PersistUser, false},
+        {true, "Mode", PersistUser, false},          {true, "decorated filename", PersistUser, false},
+        {true, "maxFileCount", PersistUser, false},  {true, "DebugLocation", PersistUser, false},
+        {true, "verbosity", PersistUser, true},      {true, "line type", PersistUser, true},
+        {true, "directory", PersistMachine, true},   {true, "DebugLocation", PersistMachine, true},
+        {false, "directory", PersistUser, true},     {false, "DebugLocation", PersistUser, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.supplies, scopeMaySupply(c.privileged, c.scope, c.name)) << c.privileged << " " << c.name;
+
+    PersistSnapshot user, machine;
+    user.setValue("verbosity", "warn");
+    user.setValue("directory", "C:\\Users\\u\\");
+    user["Outputs"] = PersistNode{false, ""};
+    machine.setValue("directory", "C:\\Logs\\");
+    machine.setValue("verbosity", "error");
+    std::vector<std::string> ignored;
+    PersistSnapshot chosen = chooseSettingScopes(user, machine, true, ignored);
+    EXPECT_EQ("warn", chosen.getValue("verbosity")); // levels still from the user
+    EXPECT_EQ("C:\\Logs\\", chosen.getValue("directory"));
+    EXPECT_TRUE(chosen.isBranch("Outputs"));
+    EXPECT_EQ(std::vector<std::string>{"directory"}, ignored);
+    ignored.clear();
+    EXPECT_EQ("C:\\Users\\u\\", chooseSettingScopes(user, machine, false, ignored).getValue("directory"));
+    EXPECT_EQ("error", chooseSettingScopes(PersistSnapshot(), machine, true, ignored).getValue("verbosity"));
+    EXPECT_TRUE(ignored.empty());
+}

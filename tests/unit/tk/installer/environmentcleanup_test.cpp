@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 
 using namespace ts::tk::install;
 namespace cleaner = ts::tk::cleaner;
@@ -48,11 +50,13 @@ public:
         auto found = related.find(upgradeCode);
         return found == related.end() ? std::vector<std::wstring>() : found->second;
     }
+    bool installedPerMachine(const std::wstring& productCode) override { return !perUser.count(productCode); }
 
     bool starts = true;
     DWORD exit = 0;
     std::function<void()> duringRun;
     std::map<std::wstring, std::vector<std::wstring>> related;
+    std::set<std::wstring> perUser;
     std::vector<std::wstring> commandLines, programs, queried;
 };
 
@@ -244,6 +248,7 @@ TEST_F(EnvironmentCleanupTest, ListedProductsInTableOrderThenByDisplayName)
     system.related[kLegacyUpgradeCodes[0]] = {L"{A0000000-0000-0000-0000-000000000001}",
                                              L"{A0000000-0000-0000-0000-000000000002}"};
     system.related[kLegacyUpgradeCodes[33]] = {L"{A0000000-0000-0000-0000-000000000003}"};
+    system.perUser = {L"{A0000000-0000-0000-0000-000000000002}"}; // left to its user
     uninstallListedProducts(system);
 
     ASSERT_EQ(35u, system.queried.size());
@@ -251,12 +256,14 @@ TEST_F(EnvironmentCleanupTest, ListedProductsInTableOrderThenByDisplayName)
         EXPECT_EQ(kLegacyUpgradeCodes[i], system.queried[i]);
     std::vector<std::wstring> expected = {
         uninstallCommandLine(L"{A0000000-0000-0000-0000-000000000001}"),
-        uninstallCommandLine(L"{A0000000-0000-0000-0000-000000000002}"),
         uninstallCommandLine(L"{A0000000-0000-0000-0000-000000000003}")};
     if (installed) // a real "Tessaline Graphics" of the prefix comes before the second name
         expected.push_back(uninstallCommandLine(installed->getKeyName()));
     expected.push_back(uninstallCommandLine(L"{3A0C5E4B-1D2F-4B6A-8C9E-0F1A2B3C4D01}"));
     EXPECT_EQ(expected, system.commandLines) << "the lower-case name is not matched";
+    EXPECT_NE(m_lines.end(), std::find(m_lines.begin(), m_lines.end(),
+                                       L"INFO: Product not installed per machine, left to its user. Product code: "
+                                       L"{A0000000-0000-0000-0000-000000000002}\n"));
 }
 
 TEST_F(EnvironmentCleanupTest, NoRelatedProductsNoMsiexec)
