@@ -11,6 +11,7 @@
 #include "sys/libutils/win32/signature.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
+#include "tk/installer/libinstall/environmentcleanup.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
 
@@ -18,28 +19,23 @@
 
 namespace ts { namespace app { namespace setupInstall {
 
+using sys::quotedArgument;
 using tk::gui::resource::loadString;
-
-std::wstring quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
 
 std::wstring programCommandLine(const std::wstring& program, const std::wstring& arguments)
 {
-    return quoted(program) + L" " + arguments;
+    return quotedArgument(program) + L" " + arguments;
 }
+
+// The cleanup's installer runs and these share one reading of an installer's exit code.
+static_assert(Installer::Succeeded == tk::install::InstallerSucceeded &&
+                  Installer::RebootRequired == tk::install::InstallerNeedsRestart &&
+                  Installer::Failed == tk::install::InstallerFailed,
+              "installer results must match");
 
 Installer::Result mapInstallerExitCode(bool started, uint32_t exitCode)
 {
-    if (!started)
-        return Installer::Failed;
-    switch (exitCode) {
-    case 0: return Installer::Succeeded;
-    case 1641:
-    case 3010: return Installer::RebootRequired;
-    default: return Installer::Failed;
-    }
+    return static_cast<Installer::Result>(tk::install::installerResultFromExit(started, exitCode));
 }
 
 std::wstring coreArgumentText(const CoreArguments& in)
@@ -48,25 +44,25 @@ std::wstring coreArgumentText(const CoreArguments& in)
     text += in.is64BitWindows ? L" ALLOW64BIT=Yes" : L" ALLOW64BIT=No";
     if (in.settings.suppressEula)
         text += L" TS_NO_EULA=Yes";
-    text += L" TS_PRODUCT_NAME=" + quoted(in.productName);
+    text += L" TS_PRODUCT_NAME=" + quotedArgument(in.productName);
     if (in.settings.systemCheck == SystemCheck::Ignore)
         text += L" TS_IGNORE_SYSTEM_CHECK=Yes";
     else if (in.settings.systemCheck == SystemCheck::Skip)
         text += L" TS_SKIP_SYSTEM_CHECK=Yes";
-    text += L" TS_BRANDING_UPGRADE_CODE=" + quoted(in.brandingUpgradeCode);
+    text += L" TS_BRANDING_UPGRADE_CODE=" + quotedArgument(in.brandingUpgradeCode);
     if (!in.brandingRegPath.empty())
-        text += L" TS_BRANDING_REG=" + quoted(in.brandingRegPath);
+        text += L" TS_BRANDING_REG=" + quotedArgument(in.brandingRegPath);
     if (!in.brandingBannerPath.empty())
-        text += L" TS_BRANDING_BANNER=" + quoted(in.brandingBannerPath);
+        text += L" TS_BRANDING_BANNER=" + quotedArgument(in.brandingBannerPath);
     std::wstring activity = in.newDeviceActivity;
     for (wchar_t& c : activity)
         c = static_cast<wchar_t>(towlower(c));
     text += L" TS_BRANDING_NEW_DEVICE_ACTIVITY=" + activity;
     if (in.settings.silent)
         text += L" /qn";
-    text += L" TS_COREDRIVER_PATH=" + quoted(sys::win32::joinPath(in.folder, L"VELA\\TessalineUsb.inf"));
+    text += L" TS_COREDRIVER_PATH=" + quotedArgument(sys::win32::joinPath(in.folder, L"VELA\\TessalineUsb.inf"));
     if (!in.logPath.empty())
-        text += L" /lv " + quoted(in.logPath);
+        text += L" /lv " + quotedArgument(in.logPath);
     return text;
 }
 
@@ -78,7 +74,7 @@ std::wstring productArgumentText(const InstallSettings& settings, const std::wst
         text += L" /norestart";
     text += L" /qn";
     if (!logPath.empty())
-        text += L" /lv " + quoted(logPath);
+        text += L" /lv " + quotedArgument(logPath);
     return text;
 }
 

@@ -11,14 +11,12 @@
 
 namespace ts { namespace app { namespace setupInstall {
 
-// '"' + text + '"', nothing escaped inside.
-std::wstring quoted(const std::wstring& text);
 // The command line of a child program: its quoted path, a space, the arguments. Every
 // child command line is built here, so a path with spaces cannot start another program.
 std::wstring programCommandLine(const std::wstring& program, const std::wstring& arguments);
 
-// Installer result of an installer program: 0 Succeeded, 1641 and 3010 RebootRequired,
-// anything else or a program that did not start Failed.
+// installerResultFromExit as an Installer::Result: 0 Succeeded, 1641 and 3010
+// RebootRequired, anything else or a program that did not start Failed.
 Installer::Result mapInstallerExitCode(bool started, uint32_t exitCode);
 
 // What the Core argument text is made of.

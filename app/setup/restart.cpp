@@ -11,8 +11,6 @@
 namespace ts { namespace app { namespace setupInstall {
 
 namespace {
-const int kError = 2;
-const int kInfo = 4;
 
 struct RestartLog : sys::Logger::Logged {
     RestartLog() : sys::Identity("RestartService", ""), Logged(sys::Logger::instance(), "RestartService", "") {}
@@ -34,8 +32,8 @@ bool setShutdownPrivilege(HANDLE token, bool enable)
 bool failed(RestartLog& log, const char* step)
 {
     DWORD error = GetLastError();
-    TS_LOG(log, kError) << "Restart not started: " << step << " failed, "
-                        << tk::gui::resource::toNarrow(sys::windowsErrorText(error));
+    TS_LOG(log, sys::LogLevel::Error) << "Restart not started: " << step << " failed, "
+                                      << tk::gui::resource::toNarrow(sys::windowsErrorText(error));
     return false;
 }
 } // namespace
@@ -72,14 +70,14 @@ bool RestartService::restart(bool forceApplicationsClosed)
         return failed(log, "OpenProcessToken");
     if (!setShutdownPrivilege(token.get(), true))
         return failed(log, "enabling SeShutdownPrivilege");
-    TS_LOG(log, kInfo) << "Restarting the machine"
-                       << (forceApplicationsClosed ? ", applications closed" : ", applications may ask to save");
+    TS_LOG(log, sys::LogLevel::Info) << "Restarting the machine"
+        << (forceApplicationsClosed ? ", applications closed" : ", applications may ask to save");
     if (!InitiateSystemShutdownExA(nullptr, nullptr, 0, forceApplicationsClosed, TRUE,
                                    SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
                                        SHTDN_REASON_FLAG_PLANNED))
         return failed(log, "InitiateSystemShutdownExA");
     setShutdownPrivilege(token.get(), false);
-    TS_LOG(log, kInfo) << "Restart started";
+    TS_LOG(log, sys::LogLevel::Info) << "Restart started";
     return true;
 }
 

@@ -47,4 +47,22 @@ std::string logText(const std::wstring& text)
     return out.str();
 }
 
+std::wstring quotedArgument(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote.
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        out += c;
+        backslashes = 0;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+}
+
 }} // namespace ts::sys

@@ -15,4 +15,10 @@ std::wstring toWide(const std::string& narrow);
 void writeWide(std::ostream& out, const std::wstring& text);
 std::string logText(const std::wstring& text);
 
+// One argument of a child command line, in double quotes, such that CommandLineToArgvW
+// (and the C runtime) gives back exactly `text`: a quote inside becomes \" and the
+// backslashes before it or before the closing quote are doubled. Other backslashes stay
+// as they are, so a plain path reads as itself.
+std::wstring quotedArgument(const std::wstring& text);
+
 }} // namespace ts::sys

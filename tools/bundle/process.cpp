@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/process.h"
 #include <io.h>
 #else
@@ -62,15 +63,8 @@ void runTool(const std::vector<std::string>& args, const fs::path& directory, bo
 #ifdef _WIN32
         (void)showOutput; // a console child draws on the console it shares
         std::wstring line;
-        for (const std::string& arg : args) {
-            std::wstring quoted = L"\"";
-            for (wchar_t c : wide(arg)) {
-                if (c == L'"')
-                    quoted += L'\\';
-                quoted += c;
-            }
-            line += (line.empty() ? L"" : L" ") + quoted + L"\"";
-        }
+        for (const std::string& arg : args)
+            line += (line.empty() ? L"" : L" ") + ts::sys::quotedArgument(wide(arg));
         DWORD code = 0;
         if (!ts::sys::win32::runProcess(line, code))
             throw BundleError(args[0] + " did not start (error " + std::to_string(code) + ")" + hint);

@@ -2,6 +2,7 @@
 #include "sys/libutils/win32/library.h"
 
 #include "sys/libutils/exception.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <cstring>
 #include <map>
@@ -23,13 +24,6 @@ HMODULE kernel32()
 void* kernel32Export(const char* name)
 {
     return reinterpret_cast<void*>(GetProcAddress(kernel32(), name));
-}
-
-std::wstring systemFolder()
-{
-    wchar_t buffer[MAX_PATH];
-    UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
-    return length && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
 }
 
 } // namespace
@@ -93,7 +87,7 @@ HMODULE loadSystemLibrary(const char* fileName, bool searchFlags)
         return LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without the flags: the full path, and the library's dependencies looked for
     // beside it (the system folder) instead of beside the program.
-    const std::wstring folder = systemFolder();
+    const std::wstring folder = getSystemDirectory(false);
     if (folder.empty())
         return nullptr;
     return LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

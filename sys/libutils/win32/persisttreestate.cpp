@@ -15,8 +15,6 @@ namespace ts { namespace sys {
 
 namespace {
 
-const int kError = 2;
-const int kWarn = 3;
 const REGSAM kReadAccess = KEY_READ;                                   // 0x20019
 const REGSAM kWriteAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY; // 0x2001F
 const REGSAM kDeleteAccess = KEY_WRITE | DELETE;                       // 0x30006
@@ -261,8 +259,9 @@ void PersistTreeState::saveSnapshot(const PersistSnapshot& snapshot, int scope) 
     }
     if (!key) {
         DWORD error = GetLastError();
-        TS_LOG(persistLog(), kError) << "Failed to open reg key " << describeKey(scope, m_localPath, m_networkPath)
-                                     << " for writing. " << "Error Code : " << lastErrorText(error);
+        TS_LOG(persistLog(), LogLevel::Error)
+            << "Failed to open reg key " << describeKey(scope, m_localPath, m_networkPath) << " for writing. "
+            << "Error Code : " << lastErrorText(error);
         throw PersistBadAccess();
     }
     for (const auto& entry : snapshot) {
@@ -272,19 +271,19 @@ void PersistTreeState::saveSnapshot(const PersistSnapshot& snapshot, int scope) 
         LONG status = RegSetValueExA(key.get(), entry.first.c_str(), 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
         if (status != ERROR_SUCCESS) {
-            TS_LOG(persistLog(), kError) << "Failed to save value to reg key "
-                                         << describeKey(scope, m_localPath, m_networkPath) << "\\" << entry.first
-                                         << ". Error Code : " << lastErrorText(static_cast<DWORD>(status));
+            TS_LOG(persistLog(), LogLevel::Error)
+                << "Failed to save value to reg key " << describeKey(scope, m_localPath, m_networkPath) << "\\"
+                << entry.first << ". Error Code : " << lastErrorText(static_cast<DWORD>(status));
         }
     }
 }
 
 void PersistTreeState::saveForTokenUser(const PersistSnapshot& snapshot) const
 {
-    TS_LOG(persistLog(), kWarn) << "Trying to save settings for non-logged-on user.";
+    TS_LOG(persistLog(), LogLevel::Warn) << "Trying to save settings for non-logged-on user.";
     auto* session = dynamic_cast<win32::SessionUserImpersonatorFactory*>(m_factory);
     if (!m_factory || (session && !session->userToken())) {
-        TS_LOG(persistLog(), kWarn) << "Don't hold a user token or SID for user";
+        TS_LOG(persistLog(), LogLevel::Warn) << "Don't hold a user token or SID for user";
         return;
     }
     if (!session || m_localPath.empty())
@@ -299,8 +298,9 @@ void PersistTreeState::saveForTokenUser(const PersistSnapshot& snapshot) const
     win32::KeyHandle key(openKeyPath(first, rest, 1, m_volatile));
     if (!key) {
         DWORD error = GetLastError();
-        TS_LOG(persistLog(), kError) << "Failed to open reg key " << describeKey(PersistUser, m_localPath, m_networkPath)
-                                     << " for writing. " << "Error Code : " << lastErrorText(error);
+        TS_LOG(persistLog(), LogLevel::Error)
+            << "Failed to open reg key " << describeKey(PersistUser, m_localPath, m_networkPath) << " for writing. "
+            << "Error Code : " << lastErrorText(error);
         throw PersistBadAccess();
     }
     for (const auto& entry : snapshot)

@@ -1,6 +1,7 @@
 // Win32 only: the desktop shell reached through COM.
 #include "sys/libutils/win32/usershell.h"
 
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/process.h"
 
@@ -142,7 +143,7 @@ bool startWithShellToken(const std::wstring& file)
                           nullptr, SecurityImpersonation, TokenPrimary, primary.receive()))
         return false;
     const std::wstring program = systemProgramPath(L"rundll32.exe");
-    std::wstring commandLine = L"\"" + program + L"\" url.dll,FileProtocolHandler " + file;
+    std::wstring commandLine = quotedArgument(program) + L" url.dll,FileProtocolHandler " + file;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};

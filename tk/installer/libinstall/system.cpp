@@ -4,10 +4,6 @@
 
 namespace ts { namespace tk { namespace install {
 
-namespace {
-const int kError = 2;
-}
-
 TemporaryCopy::TemporaryCopy(const std::filesystem::path& sourcePath, const std::wstring& extension)
     : sys::Identity("TemporaryCopy", ""),
       sys::Logger::Logged(sys::Logger::instance(), "TemporaryCopy", ""),

@@ -3,6 +3,7 @@
 #include "app/setup/payload.h"
 #include "unit/app/setup/resourcemodule.h"
 #include "support/testsupport.h"
+#include "sys/libutils/text.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
 #include "tk/libgui/resourcefunctions.h"
@@ -91,7 +92,7 @@ TEST(InstallerCommandLine, ProgramPathIsQuoted)
 {
     EXPECT_EQ(L"\"C:\\Users\\Ann Lee\\Temp\\TS2.tmp\\TS1.exe\" /qn",
               programCommandLine(L"C:\\Users\\Ann Lee\\Temp\\TS2.tmp\\TS1.exe", L"/qn"));
-    EXPECT_EQ(L"\"\"", quoted(L""));
+    EXPECT_EQ(L"\"\"", sys::quotedArgument(L""));
 }
 
 TEST(InstallerLogPath, UniqueNameInTheTemporaryFolder)
