@@ -22,6 +22,18 @@ namespace ts { namespace app { namespace setupInstall {
 using sys::quotedArgument;
 using tk::gui::resource::loadString;
 
+namespace {
+
+// A value in the installers' property syntax: in quotes, nothing escaped. Windows
+// Installer reads it so, and the Core installer hands it on; it is no argument for a
+// program's own command-line splitter.
+std::wstring propertyValue(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+} // namespace
+
 std::wstring programCommandLine(const std::wstring& program, const std::wstring& arguments)
 {
     return quotedArgument(program) + L" " + arguments;
@@ -44,25 +56,25 @@ std::wstring coreArgumentText(const CoreArguments& in)
     text += in.is64BitWindows ? L" ALLOW64BIT=Yes" : L" ALLOW64BIT=No";
     if (in.settings.suppressEula)
         text += L" TS_NO_EULA=Yes";
-    text += L" TS_PRODUCT_NAME=" + quotedArgument(in.productName);
+    text += L" TS_PRODUCT_NAME=" + propertyValue(in.productName);
     if (in.settings.systemCheck == SystemCheck::Ignore)
         text += L" TS_IGNORE_SYSTEM_CHECK=Yes";
     else if (in.settings.systemCheck == SystemCheck::Skip)
         text += L" TS_SKIP_SYSTEM_CHECK=Yes";
-    text += L" TS_BRANDING_UPGRADE_CODE=" + quotedArgument(in.brandingUpgradeCode);
+    text += L" TS_BRANDING_UPGRADE_CODE=" + propertyValue(in.brandingUpgradeCode);
     if (!in.brandingRegPath.empty())
-        text += L" TS_BRANDING_REG=" + quotedArgument(in.brandingRegPath);
+        text += L" TS_BRANDING_REG=" + propertyValue(in.brandingRegPath);
     if (!in.brandingBannerPath.empty())
-        text += L" TS_BRANDING_BANNER=" + quotedArgument(in.brandingBannerPath);
+        text += L" TS_BRANDING_BANNER=" + propertyValue(in.brandingBannerPath);
     std::wstring activity = in.newDeviceActivity;
     for (wchar_t& c : activity)
         c = static_cast<wchar_t>(towlower(c));
     text += L" TS_BRANDING_NEW_DEVICE_ACTIVITY=" + activity;
     if (in.settings.silent)
         text += L" /qn";
-    text += L" TS_COREDRIVER_PATH=" + quotedArgument(sys::win32::joinPath(in.folder, L"VELA\\TessalineUsb.inf"));
+    text += L" TS_COREDRIVER_PATH=" + propertyValue(sys::win32::joinPath(in.folder, L"VELA\\TessalineUsb.inf"));
     if (!in.logPath.empty())
-        text += L" /lv " + quotedArgument(in.logPath);
+        text += L" /lv " + propertyValue(in.logPath);
     return text;
 }
 
@@ -74,7 +86,7 @@ std::wstring productArgumentText(const InstallSettings& settings, const std::wst
         text += L" /norestart";
     text += L" /qn";
     if (!logPath.empty())
-        text += L" /lv " + quotedArgument(logPath);
+        text += L" /lv " + propertyValue(logPath);
     return text;
 }
 
