@@ -26,7 +26,7 @@ fi
 sevenza=$bench/npm/node_modules/7zip-bin/win/ia32/7za.exe
 
 payload=$bench/payload
-pack=(7zz a -t7z -m0=lzma2:d=32m -mx=7 -ms=64m -myx=0 -bd -bso0 -bsp0)
+pack=(7zz a -t7z -m0=lzma2:d=32m -mx=7 -ms=64m -mf=off -bd -bso0 -bsp0)
 dictionary=33554432
 if [ ! -f "$bench/payload-32m.7z" ]; then
     [ -f "$payload/text/log5.txt" ] || "$here/bench-payload.sh" "$payload"

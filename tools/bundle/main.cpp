@@ -159,10 +159,9 @@ void packPayload(const fs::path& payload, const fs::path& archive)
 {
     const bool progress = outputIsTerminal();
     // No times and no attributes, so that the same payload gives the same archive
-    // (7-Zip orders the files by name itself). No analysis of the files' contents either:
-    // from it 7-Zip chose filters and blocks differently from run to run (about one build
-    // in twelve); without it the filters follow the file names.
-    runTool({env("TS_7Z", kSevenZip), "a", "-t7z", kCompression, "-mx=7", "-ms=64m", "-myx=0", "-mtm-", "-mtc-",
+    // (7-Zip orders the files by name itself). No branch filter either: 7-Zip put the
+    // programs through one, in a block of their own, in some runs and not in others.
+    runTool({env("TS_7Z", kSevenZip), "a", "-t7z", kCompression, "-mx=7", "-ms=64m", "-mf=off", "-mtm-", "-mtc-",
              "-mta-", "-mtr-",
              progress ? "-bsp1" : "-bd", "-bso0", progress ? "-bse2" : "-bsp0", archive.u8string(), "."},
             payload, progress, ": is 7-Zip installed? TS_7Z names its program");
