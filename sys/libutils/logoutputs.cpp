@@ -1,6 +1,7 @@
 #include "sys/libutils/logoutputs.h"
 
 #include "sys/libutils/win32/findhandle.h"
+#include "sys/libutils/win32/commandline.h"
 #include "sys/libutils/win32/safefile.h"
 
 #include <windows.h>

@@ -14,6 +14,8 @@
 // kills Setup meanwhile). Started without TS_RECORD_FILE (by the desktop shell,
 // as a URL handler), it first takes the variables of the UTF-16 environment block in
 // the file beside itself named as its program + ".environment".
+#include "appendutf8.h"
+
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -25,17 +27,6 @@
 #include <cwchar>
 
 namespace {
-
-void appendLine(const std::wstring& path, const std::string& utf8)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    CloseHandle(file);
-}
 
 std::string readAll(const std::wstring& path)
 {
@@ -105,9 +96,9 @@ int wmain(int, wchar_t**)
     const wchar_t* line = GetCommandLineW();
     wchar_t record[MAX_PATH] = L"";
     if (GetEnvironmentVariableW(L"TS_RECORD_FILE", record, MAX_PATH))
-        appendLine(record, utf8(line) + "\r\n");
+        appendBytes(record, utf8(line) + "\r\n");
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_SECURITY", nullptr, 0))
-        appendLine(std::wstring(record) + L".security", utf8(securityLine()) + "\r\n");
+        appendBytes(std::wstring(record) + L".security", utf8(securityLine()) + "\r\n");
     wchar_t hang[16] = L"";
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_HANG", hang, 16)) {
         const std::string text = readAll(record);
@@ -117,7 +108,7 @@ int wmain(int, wchar_t**)
     wchar_t title[256] = L"";
     if (record[0] && GetEnvironmentVariableW(L"TS_RECORD_WINDOW", title, 256)) {
         HWND window = FindWindowW(L"#32770", title);
-        appendLine(std::wstring(record) + L".window", window && IsWindowVisible(window) ? "window\r\n" : "-\r\n");
+        appendBytes(std::wstring(record) + L".window", window && IsWindowVisible(window) ? "window\r\n" : "-\r\n");
     }
     wchar_t copies[MAX_PATH] = L"";
     if (GetEnvironmentVariableW(L"TS_RECORD_COPY", copies, MAX_PATH)) {

@@ -35,15 +35,29 @@ std::string toUtf8(const std::wstring& text)
     return out;
 }
 
-std::wstring fromUtf8(const std::string& text)
+namespace {
+
+std::wstring fromCodePage(UINT codePage, const std::string& text)
 {
     if (text.empty())
         return std::wstring();
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(size > 0 ? size : 0, L'\0');
     if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
     return out;
+}
+
+} // namespace
+
+std::wstring fromUtf8(const std::string& text)
+{
+    return fromCodePage(CP_UTF8, text);
+}
+
+std::wstring fromAnsi(const std::string& text)
+{
+    return fromCodePage(CP_ACP, text);
 }
 
 }}} // namespace ts::sys::win32

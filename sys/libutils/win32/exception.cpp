@@ -32,6 +32,7 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
 #include "sys/libutils/win32/handle.h"
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/registrydatastore.h"
+#include "sys/libutils/win32/commandline.h"
 #include "sys/libutils/win32/safefile.h"
 
 #include <dbghelp.h>

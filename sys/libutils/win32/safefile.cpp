@@ -182,15 +182,4 @@ bool renamePlainFile(const std::wstring& from, const std::wstring& to)
     return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
 }
 
-std::wstring fromAnsi(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(length > 0 ? length : 0, L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
 }}} // namespace ts::sys::win32

@@ -47,7 +47,4 @@ FileHandle createUniqueFile(const std::wstring& folder, const std::wstring& pref
 bool deletePlainFile(const std::wstring& path);
 bool renamePlainFile(const std::wstring& from, const std::wstring& to);
 
-// Text of the ANSI code page, for the narrow paths of the logger and the dump writer.
-std::wstring fromAnsi(const std::string& text);
-
 }}} // namespace ts::sys::win32
