@@ -12,6 +12,7 @@
 #include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
 #include "tk/installer/libinstall/environmentcleanup.h"
+#include "tk/installer/libinstall/productregistry.h"
 #include "tk/installer/libinstall/system.h"
 #include "tk/libgui/resourcefunctions.h"
 
@@ -101,8 +102,13 @@ std::wstring installerLogPath(const wchar_t* code, sys::win32::FileHandle& held)
 
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
 {
-    return sys::win32::registry::readStringValue(HKEY_LOCAL_MACHINE, key, value,
-                                                 sys::win32::registry::nativeViewFlag(), out);
+    const tk::install::RegistryFact code{L"HKLM", key, value, tk::install::kInstalledView};
+    sys::win32::registry::StringRead read =
+        sys::win32::registry::readStringValue(code.rootKey(), code.key, code.value, code.viewBits());
+    if (!read.value)
+        return false;
+    out = *read.value;
+    return true;
 }
 
 namespace {
@@ -215,8 +221,9 @@ std::unique_ptr<Installer> makeCoreInstaller(const std::wstring& folder, HMODULE
     in.folder = folder;
     sys::win32::FileHandle log;
     in.logPath = installerLogPath(L"TSC", log);
-    return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), L"SOFTWARE\\Tessaline\\Core",
-                                                  L"GUID", in.logPath, std::move(log));
+    const tk::install::RegistryFact code = tk::install::coreValue(tk::install::kCoreProductCode);
+    return std::make_unique<ApplicationInstaller>(program, coreArgumentText(in), code.key, code.value, in.logPath,
+                                                  std::move(log));
 }
 
 std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMODULE module,
@@ -228,9 +235,10 @@ std::unique_ptr<Installer> makeProductInstaller(const std::wstring& folder, HMOD
         return nullptr;
     sys::win32::FileHandle log;
     const std::wstring logPath = installerLogPath(L"TSP", log);
-    return std::make_unique<ApplicationInstaller>(program, productArgumentText(settings, logPath),
-                                                  L"SOFTWARE\\Tessaline\\Products\\" + loadString(IDS_PRODUCT_NAME),
-                                                  L"ProductCode", logPath, std::move(log));
+    const tk::install::RegistryFact code =
+        tk::install::productValue(loadString(IDS_PRODUCT_NAME), tk::install::kProductCode);
+    return std::make_unique<ApplicationInstaller>(program, productArgumentText(settings, logPath), code.key,
+                                                  code.value, logPath, std::move(log));
 }
 
 }}} // namespace ts::app::setupInstall

@@ -40,9 +40,9 @@ std::wstring productArgumentText(const InstallSettings& settings, const std::wst
 // writes it (the folder is the user's); "" when none could be made.
 std::wstring installerLogPath(const wchar_t* code, sys::win32::FileHandle& held);
 
-// The REG_SZ value `value` of HKLM\<key>, in the native view (where the installers of
-// this Windows write it, and where the installed versions are read). False when the key
-// or value is missing or the value is of another type; `out` is then unchanged.
+// The REG_SZ value `value` of HKLM\<key>, in the view of the installed software's keys
+// (tk::install::kInstalledView). False when the key or value is missing or the value is
+// of another type; `out` is then unchanged.
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out);
 
 // Runs one installer program with a fixed argument text; uninstalls through msiexec

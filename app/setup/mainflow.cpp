@@ -222,6 +222,9 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
         return ExitFailure;
     }
 
+    // The Core software's own answer through its installer API: what is installed and
+    // working. It only names the previous version here; the up-to-date test below reads
+    // the registry, which the package wrote.
     Version installed;
     if (tk::install::getInstalledCoreVersion(installed) && !installed.empty())
         log.write(LogLevel::Info, versionLine("Previous version", installed));
@@ -239,6 +242,9 @@ int mainFlow(HINSTANCE instance, const std::string& commandLine, SetupOptions& o
     ExtendedProperties properties;
     if (!loadExtendedProperties(instance, properties))
         throw std::runtime_error(kExtendedPropertiesError);
+    // What to install trusts the "Version" values that the installed packages wrote, in
+    // the native view where the packages of this Windows write them: they compare with
+    // the package's versions whether or not the Core software answers.
     Version installedCore, installedProduct;
     bool coreRead = sys::win32::registry::readCoreVersion(installedCore);
     bool productRead = sys::win32::registry::readProductVersion(shortName.c_str(), installedProduct);

@@ -4,6 +4,7 @@
 #include "sys/libutils/exception.h"
 #include "sys/libutils/logger.h"
 #include "sys/libutils/win32/keyhandle.h"
+#include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/security.h"
 #include "sys/libutils/win32/session.h"
 
@@ -56,6 +57,31 @@ void checkScope(int scope)
 {
     if (scope != PersistMachine && scope != PersistUser && scope != PersistNetwork)
         throw PersistBadFlags();
+}
+
+[[noreturn]] void throwNotWritable(int scope, const std::vector<std::string>& localPath,
+                                   const std::vector<std::string>& networkPath, DWORD error)
+{
+    TS_LOG(persistLog(), LogLevel::Error)
+        << "Failed to open reg key " << describeKey(scope, localPath, networkPath) << " for writing. "
+        << "Error Code : " << lastErrorText(error);
+    throw PersistBadAccess();
+}
+
+// Writes the leaf entries as REG_SZ, without a NUL; `failed(name, status)` hears of each
+// value that could not be written.
+template <typename Failed>
+void writeLeaves(HKEY key, const PersistSnapshot& snapshot, Failed failed)
+{
+    for (const auto& entry : snapshot) {
+        if (!entry.second.isLeaf)
+            continue;
+        const std::string& value = entry.second.value;
+        LONG status = RegSetValueExA(key, entry.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                                     static_cast<DWORD>(value.size()));
+        if (status != ERROR_SUCCESS)
+            failed(entry.first, status);
+    }
 }
 
 } // namespace
@@ -160,16 +186,17 @@ HKEY openKeyPath(HKEY root, const std::vector<std::string>& names, int mode, boo
         throw PersistBadFlags();
     win32::KeyHandle current(root);
     for (const std::string& name : names) {
-        HKEY next = nullptr;
+        win32::KeyHandle next;
         LONG status;
         if (mode == 1)
             status = RegCreateKeyExA(current.get(), name.c_str(), 0, nullptr,
                                      isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, kWriteAccess,
-                                     nullptr, &next, nullptr);
+                                     nullptr, next.receive(), nullptr);
         else
-            status = RegOpenKeyExA(current.get(), name.c_str(), 0, mode == 3 ? kDeleteAccess : kReadAccess, &next);
-        current.reset(status == ERROR_SUCCESS ? next : nullptr);
-        if (status != ERROR_SUCCESS || !next) {
+            status = RegOpenKeyExA(current.get(), name.c_str(), 0, mode == 3 ? kDeleteAccess : kReadAccess,
+                                   next.receive());
+        current = std::move(next);
+        if (status != ERROR_SUCCESS || !current) {
             SetLastError(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -197,25 +224,25 @@ std::unique_ptr<PersistTree::IState> PersistTreeState::childState(const std::str
     return std::make_unique<PersistTreeState>(local, network, m_factory, m_volatile);
 }
 
-HKEY PersistTreeState::openScopeKey(int scope, int mode,
-                                   std::unique_ptr<win32::UserImpersonator>& impersonator) const
+win32::KeyHandle PersistTreeState::openScopeKey(int scope, int mode,
+                                               std::unique_ptr<win32::UserImpersonator>& impersonator) const
 {
     checkScope(scope);
-    HKEY root = HKEY_LOCAL_MACHINE;
+    win32::KeyHandle root(HKEY_LOCAL_MACHINE);
     if (scope == PersistUser) {
         impersonator = impersonate(m_factory);
-        root = nullptr;
-        if (RegOpenCurrentUser(mode == 3 ? kDeleteAccess : kWriteAccess, &root) != ERROR_SUCCESS || !root)
-            return nullptr;
+        if (RegOpenCurrentUser(mode == 3 ? kDeleteAccess : kWriteAccess, root.receive()) != ERROR_SUCCESS || !root)
+            return win32::KeyHandle();
     }
-    return openKeyPath(root, scope == PersistNetwork ? m_networkPath : m_localPath, mode, m_volatile);
+    return win32::KeyHandle(
+        openKeyPath(root.release(), scope == PersistNetwork ? m_networkPath : m_localPath, mode, m_volatile));
 }
 
 void PersistTreeState::loadSnapshot(PersistSnapshot& snapshot, int scope) const
 {
     snapshot.clear();
     std::unique_ptr<win32::UserImpersonator> impersonator;
-    win32::KeyHandle key(openScopeKey(scope, 0, impersonator));
+    win32::KeyHandle key = openScopeKey(scope, 0, impersonator);
     if (!key)
         return;
     for (DWORD index = 0;; ++index) {
@@ -225,12 +252,11 @@ void PersistTreeState::loadSnapshot(PersistSnapshot& snapshot, int scope) const
             break;
         if (type != REG_SZ)
             continue;
-        std::vector<char> data(size + 1, '\0');
-        DWORD read = size;
-        if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &read) !=
-            ERROR_SUCCESS)
+        win32::registry::BasicStringRead<char> read =
+            win32::registry::readStringValue(key.get(), std::string(name), win32::registry::StringReadRule{true, size});
+        if (!read.value)
             break;
-        snapshot[name] = PersistNode{true, data.data()};
+        snapshot[name] = PersistNode{true, *read.value};
     }
     for (DWORD index = 0;; ++index) {
         char name[kNameLength];
@@ -247,35 +273,23 @@ void PersistTreeState::saveSnapshot(const PersistSnapshot& snapshot, int scope) 
     win32::KeyHandle key;
     if (scope == PersistUser) {
         std::unique_ptr<win32::UserImpersonator> impersonator = impersonate(m_factory);
-        HKEY root = nullptr;
-        if (RegOpenCurrentUser(kWriteAccess, &root) != ERROR_SUCCESS || !root) {
+        win32::KeyHandle root;
+        if (RegOpenCurrentUser(kWriteAccess, root.receive()) != ERROR_SUCCESS || !root) {
             impersonator.reset();
             saveForTokenUser(snapshot);
             return;
         }
-        key.reset(openKeyPath(root, m_localPath, 1, m_volatile));
+        key.reset(openKeyPath(root.release(), m_localPath, 1, m_volatile));
     } else {
         key.reset(openKeyPath(HKEY_LOCAL_MACHINE, scope == PersistNetwork ? m_networkPath : m_localPath, 1, m_volatile));
     }
-    if (!key) {
-        DWORD error = GetLastError();
+    if (!key)
+        throwNotWritable(scope, m_localPath, m_networkPath, GetLastError());
+    writeLeaves(key.get(), snapshot, [&](const std::string& name, LONG status) {
         TS_LOG(persistLog(), LogLevel::Error)
-            << "Failed to open reg key " << describeKey(scope, m_localPath, m_networkPath) << " for writing. "
-            << "Error Code : " << lastErrorText(error);
-        throw PersistBadAccess();
-    }
-    for (const auto& entry : snapshot) {
-        if (!entry.second.isLeaf)
-            continue;
-        const std::string& value = entry.second.value;
-        LONG status = RegSetValueExA(key.get(), entry.first.c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
-        if (status != ERROR_SUCCESS) {
-            TS_LOG(persistLog(), LogLevel::Error)
-                << "Failed to save value to reg key " << describeKey(scope, m_localPath, m_networkPath) << "\\"
-                << entry.first << ". Error Code : " << lastErrorText(static_cast<DWORD>(status));
-        }
-    }
+            << "Failed to save value to reg key " << describeKey(scope, m_localPath, m_networkPath) << "\\" << name
+            << ". Error Code : " << lastErrorText(static_cast<DWORD>(status));
+    });
 }
 
 void PersistTreeState::saveForTokenUser(const PersistSnapshot& snapshot) const
@@ -289,31 +303,22 @@ void PersistTreeState::saveForTokenUser(const PersistSnapshot& snapshot) const
     if (!session || m_localPath.empty())
         return;
     win32::UserProfile profile(session->userToken());
-    HKEY first = nullptr;
+    win32::KeyHandle first;
     if (RegCreateKeyExA(profile.getProfileRoot(), m_localPath[0].c_str(), 0, nullptr,
-                        m_volatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr, &first,
-                        nullptr) != ERROR_SUCCESS)
+                        m_volatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
+                        first.receive(), nullptr) != ERROR_SUCCESS)
         return;
     std::vector<std::string> rest(m_localPath.begin() + 1, m_localPath.end());
-    win32::KeyHandle key(openKeyPath(first, rest, 1, m_volatile));
-    if (!key) {
-        DWORD error = GetLastError();
-        TS_LOG(persistLog(), LogLevel::Error)
-            << "Failed to open reg key " << describeKey(PersistUser, m_localPath, m_networkPath) << " for writing. "
-            << "Error Code : " << lastErrorText(error);
-        throw PersistBadAccess();
-    }
-    for (const auto& entry : snapshot)
-        if (entry.second.isLeaf)
-            RegSetValueExA(key.get(), entry.first.c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(entry.second.value.data()),
-                           static_cast<DWORD>(entry.second.value.size()));
+    win32::KeyHandle key(openKeyPath(first.release(), rest, 1, m_volatile));
+    if (!key)
+        throwNotWritable(PersistUser, m_localPath, m_networkPath, GetLastError());
+    writeLeaves(key.get(), snapshot, [](const std::string&, LONG) {});
 }
 
 LONG PersistTreeState::removeEntry(const std::string& name, int scope, bool recursive) const
 {
     std::unique_ptr<win32::UserImpersonator> impersonator;
-    win32::KeyHandle key(openScopeKey(scope, 3, impersonator));
+    win32::KeyHandle key = openScopeKey(scope, 3, impersonator);
     if (!key)
         return 0;
     RegDeleteValueA(key.get(), name.c_str());

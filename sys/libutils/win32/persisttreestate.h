@@ -3,6 +3,8 @@
 // HKEY_CURRENT_USER) and the network copy (2, HKLM under "Network Persist Settings").
 // One key of one scope at a time is read into a snapshot. Only REG_SZ values count.
 #pragma once
+#include "sys/libutils/win32/keyhandle.h"
+
 #include <windows.h>
 #include <exception>
 #include <map>
@@ -121,7 +123,7 @@ public:
 private:
     // The state's key of `scope` opened with `mode` (read or delete); for the user
     // scope while `impersonator` impersonates. Null when it cannot be opened.
-    HKEY openScopeKey(int scope, int mode, std::unique_ptr<win32::UserImpersonator>& impersonator) const;
+    win32::KeyHandle openScopeKey(int scope, int mode, std::unique_ptr<win32::UserImpersonator>& impersonator) const;
     void saveForTokenUser(const PersistSnapshot& snapshot) const;
 
     std::vector<std::string> m_localPath;

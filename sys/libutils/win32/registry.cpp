@@ -4,6 +4,7 @@
 #include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/osinfo.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace ts { namespace sys { namespace win32 { namespace registry {
@@ -35,13 +36,24 @@ KeyHandle duplicateKey(HKEY source, REGSAM access)
     return copy;
 }
 
+LONG queryValue(HKEY key, const std::wstring& name, DWORD* type, BYTE* data, DWORD* size)
+{
+    return RegQueryValueExW(key, name.c_str(), nullptr, type, data, size);
+}
+
+LONG queryValue(HKEY key, const std::string& name, DWORD* type, BYTE* data, DWORD* size)
+{
+    return RegQueryValueExA(key, name.c_str(), nullptr, type, data, size);
+}
+
 // The value's data and type; returns the Windows error of the read.
-LONG readValueData(HKEY key, const std::wstring& name, std::vector<BYTE>& data, DWORD& type)
+template <typename Name>
+LONG readValueData(HKEY key, const Name& name, std::vector<BYTE>& data, DWORD& type)
 {
     data.assign(16, 0);
     for (;;) {
         DWORD size = static_cast<DWORD>(data.size());
-        LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
+        LONG status = queryValue(key, name, &type, data.data(), &size);
         if (status == ERROR_MORE_DATA && size < dataLimit) {
             data.assign(static_cast<size_t>(size) * 2, 0);
             continue;
@@ -50,6 +62,35 @@ LONG readValueData(HKEY key, const std::wstring& name, std::vector<BYTE>& data, 
             data.resize(size);
         return status;
     }
+}
+
+template <typename Char>
+BasicStringRead<Char> readText(HKEY key, const std::basic_string<Char>& name, const StringReadRule& rule)
+{
+    BasicStringRead<Char> result;
+    std::vector<BYTE> data;
+    DWORD type = REG_NONE;
+    if (rule.bufferBytes) {
+        // A unit to spare, so that the buffer is never empty.
+        data.assign(*rule.bufferBytes + sizeof(Char), 0);
+        DWORD size = *rule.bufferBytes;
+        result.error = queryValue(key, name, &type, data.data(), &size);
+        if (result.error == ERROR_SUCCESS)
+            data.resize(size);
+    } else {
+        result.error = readValueData(key, name, data, type);
+    }
+    if (result.error != ERROR_SUCCESS)
+        return result;
+    if (!rule.anyType && type != REG_SZ) {
+        result.error = ERROR_INVALID_DATA;
+        return result;
+    }
+    data.resize((data.size() + sizeof(Char) - 1) / sizeof(Char) * sizeof(Char), 0);
+    const Char* text = reinterpret_cast<const Char*>(data.data());
+    const Char* end = text + data.size() / sizeof(Char);
+    result.value.emplace(text, std::find(text, end, Char()));
+    return result;
 }
 
 // True when `action` ran without a registry failure.
@@ -302,14 +343,10 @@ RegistryValue& RegistryValue::operator=(RegistryValue other) noexcept
 
 std::wstring RegistryValue::getString() const
 {
-    std::vector<BYTE> data;
-    DWORD type = 0;
-    LONG status = readValueData(m_handle.get(), m_name, data, type);
-    if (status != ERROR_SUCCESS)
-        throw CannotReadValueException(status);
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
-    size_t units = data.size() / sizeof(wchar_t);
-    return std::wstring(text, wcsnlen(text, units));
+    StringRead read = readStringValue(m_handle.get(), m_name, StringReadRule{true});
+    if (!read.value)
+        throw CannotReadValueException(read.error);
+    return *read.value;
 }
 
 DWORD RegistryValue::getDword() const
@@ -438,34 +475,11 @@ LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* s
     return RegCreateKeyExW(parent.get(), subkeyName, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, out, nullptr);
 }
 
-LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out)
-{
-    KeyHandle key;
-    LONG status = RegOpenKeyExW(root, subkeyPath, 0, KEY_READ, key.receive());
-    if (status != ERROR_SUCCESS)
-        return status;
-    std::vector<wchar_t> buffer(1, L'\0');
-    DWORD size = 0, type = REG_NONE;
-    for (int query = 0; query < 5; ++query) {
-        status = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-        if (status != ERROR_MORE_DATA)
-            break;
-        buffer.assign(size + 1, L'\0');
-    }
-    key.reset();
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (type != REG_SZ)
-        return ERROR_INVALID_DATA;
-    out = buffer.data();
-    return ERROR_SUCCESS;
-}
-
 LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
-                         const std::wstring& value)
+                         const std::wstring& value, REGSAM viewBits)
 {
     KeyHandle key;
-    LONG status = createVolatileSubkey(root, parentPath, subkeyName, KEY_SET_VALUE, key.receive());
+    LONG status = createVolatileSubkey(root, parentPath, subkeyName, KEY_SET_VALUE | (viewBits & viewMask), key.receive());
     if (status != ERROR_SUCCESS)
         return status;
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -477,65 +491,44 @@ REGSAM nativeViewFlag()
     return isWow64() ? KEY_WOW64_64KEY : 0;
 }
 
-bool readInstalledVersion(const wchar_t* subkeyPath, Version& out)
+StringRead readStringValue(HKEY key, const std::wstring& name, const StringReadRule& rule)
 {
-    KeyHandle key;
-    REGSAM access = KEY_READ | (nativeViewFlag() ? KEY_WOW64_64KEY : 0);
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkeyPath, 0, access, key.receive()) != ERROR_SUCCESS)
-        return false;
-    // One unit more than the 24 the query may fill, so that text without its own
-    // NUL still ends inside the buffer.
-    wchar_t text[25] = {};
-    DWORD type = 0;
-    DWORD size = 24 * sizeof(wchar_t);
-    LONG status = RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    key.reset();
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    if (wcsnlen(text, size / sizeof(wchar_t)) >= 24)
-        return false;
-    return parseVersion(text, out);
+    return readText(key, name, rule);
 }
 
-bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
-                     std::wstring& out)
+BasicStringRead<char> readStringValue(HKEY key, const std::string& name, const StringReadRule& rule)
+{
+    return readText(key, name, rule);
+}
+
+StringRead readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& name, REGSAM viewBits,
+                           const StringReadRule& rule)
 {
     KeyHandle key;
-    if (RegOpenKeyExW(root, subkeyPath.c_str(), 0, KEY_READ | (viewBits & viewMask), key.receive()) != ERROR_SUCCESS)
-        return false;
-    std::vector<BYTE> data;
-    DWORD type = 0;
-    if (readValueData(key.get(), valueName, data, type) != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
-    out.assign(text, wcsnlen(text, data.size() / sizeof(wchar_t)));
-    return true;
+    StringRead read;
+    read.error = RegOpenKeyExW(root, subkeyPath.c_str(), 0, KEY_READ | (viewBits & viewMask), key.receive());
+    if (read.error != ERROR_SUCCESS)
+        return read;
+    return readStringValue(key.get(), name, rule);
+}
+
+bool readInstalledVersion(const wchar_t* subkeyPath, Version& out)
+{
+    // 24 units at the most, so a text that fills them has no room for its NUL.
+    const DWORD versionBytes = 24 * sizeof(wchar_t);
+    StringRead read =
+        readStringValue(HKEY_LOCAL_MACHINE, subkeyPath, L"Version", nativeViewFlag(), StringReadRule{false, versionBytes});
+    return read.value && read.value->size() < 24 && parseVersion(*read.value, out);
 }
 
 bool readCoreVersion(Version& out)
 {
-    return readInstalledVersion(L"SOFTWARE\\Tessaline\\Core", out);
+    return readInstalledVersion(kCoreSubkey, out);
 }
 
 bool readProductVersion(const wchar_t* product, Version& out)
 {
-    return readInstalledVersion((std::wstring(L"SOFTWARE\\Tessaline\\Products\\") + product).c_str(), out);
-}
-
-bool readNativeString(const wchar_t* subkeyPath, const wchar_t* valueName, DWORD bufferBytes, std::wstring& out)
-{
-    KeyHandle key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkeyPath, 0, KEY_READ | nativeViewFlag(), key.receive()) != ERROR_SUCCESS)
-        return false;
-    // One unit more than the query may fill, so that a text without its NUL still ends.
-    std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD type = 0;
-    DWORD size = bufferBytes;
-    LONG status = RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    out = buffer.data();
-    return true;
+    return readInstalledVersion((std::wstring(kProductsSubkey) + L"\\" + product).c_str(), out);
 }
 
 }}}} // namespace ts::sys::win32::registry

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -248,14 +249,11 @@ LONG deleteRegistryKey(HKEY root, const wchar_t* subkey, REGSAM viewBits);
 // key `subkeyName`, gone at the next restart. The caller owns `*out`. Returns the
 // Windows error.
 LONG createVolatileSubkey(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, REGSAM access, HKEY* out);
-// Reads the REG_SZ value `name` of `root`\`subkeyPath` (opened with KEY_READ), growing
-// the buffer on ERROR_MORE_DATA (at most five queries), up to its first NUL. Returns
-// the Windows error: that of the open or the last query, 13 for another type.
-LONG queryStringValue(HKEY root, const wchar_t* subkeyPath, const wchar_t* name, std::wstring& out);
 // Sets a REG_SZ value (with its NUL) in the volatile key `root`\`parentPath`\`subkeyName`,
-// creating it as createVolatileSubkey does. Returns the Windows error.
+// creating it as createVolatileSubkey does, in the view given by `viewBits`. Returns the
+// Windows error.
 LONG writeVolatileString(HKEY root, const wchar_t* parentPath, const wchar_t* subkeyName, const wchar_t* name,
-                         const std::wstring& value);
+                         const std::wstring& value, REGSAM viewBits);
 // A value of an open key exactly as stored: its type and data bytes. Returns the Windows
 // error (2 for a missing value); on failure the outputs are unspecified.
 LONG readRawValue(HKEY key, const std::wstring& name, DWORD& type, std::vector<BYTE>& data);
@@ -264,20 +262,42 @@ LONG writeRawValue(HKEY key, const std::wstring& name, DWORD type, const std::ve
 // KEY_WOW64_64KEY when this 32-bit program runs on 64-bit Windows, else 0.
 REGSAM nativeViewFlag();
 
+// What readStringValue found: the text, or no text and the Windows error of the open or
+// the query (ERROR_INVALID_DATA, 13, for a value of another type where REG_SZ is asked for).
+template <typename Char>
+struct BasicStringRead {
+    std::optional<std::basic_string<Char>> value;
+    LONG error = ERROR_SUCCESS;
+};
+using StringRead = BasicStringRead<wchar_t>;
+
+// How readStringValue reads. By default only a REG_SZ value, into a buffer grown while the
+// query asks for more (from 16 bytes, doubling, while the value is below 1 MiB).
+struct StringReadRule {
+    bool anyType = false;              // read the data of any type as text
+    std::optional<DWORD> bufferBytes;  // one query into this many bytes: a longer value fails
+};
+
+// The one reader of a registry text: the value `name` of the open `key`, up to its first
+// NUL or the end of its data (a last odd byte counts as a unit of its own).
+StringRead readStringValue(HKEY key, const std::wstring& name, const StringReadRule& rule = {});
+// The same through the ANSI functions, for the settings tree.
+BasicStringRead<char> readStringValue(HKEY key, const std::string& name, const StringReadRule& rule = {});
+// The same of `root`\`subkeyPath`, opened with KEY_READ in the view given by `viewBits`
+// (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY) and closed again.
+StringRead readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& name, REGSAM viewBits,
+                           const StringReadRule& rule = {});
+
+// The keys below HKLM that the Core software and the product installers write; the
+// installed versions are their "Version" values.
+constexpr wchar_t kCoreSubkey[] = L"SOFTWARE\\Tessaline\\Core";
+constexpr wchar_t kProductsSubkey[] = L"SOFTWARE\\Tessaline\\Products";
+
 // "Version" (REG_SZ, dotted, under 24 characters) of HKLM\<subkeyPath> in the native
 // view. False when the key or value is missing or not a version.
 bool readInstalledVersion(const wchar_t* subkeyPath, Version& out);
 bool readCoreVersion(Version& out);
-// REG_SZ value `valueName` of `root`\`subkeyPath`, opened for reading in the view given by
-// `viewBits` (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY); a value that grows while it is read
-// is read again with more room. The text ends at its first NUL. False, `out` unchanged,
-// when the key or value is missing, unreadable or of another type.
-bool readStringValue(HKEY root, const std::wstring& subkeyPath, const std::wstring& valueName, REGSAM viewBits,
-                     std::wstring& out);
-// A REG_SZ value of HKLM\<subkeyPath> in the native view, read into a buffer of
-// `bufferBytes`: a text that does not fit, another type or a missing key or value
-// gives false and leaves `out` unchanged.
-bool readNativeString(const wchar_t* subkeyPath, const wchar_t* valueName, DWORD bufferBytes, std::wstring& out);
+// Of kProductsSubkey\<product>.
 bool readProductVersion(const wchar_t* product, Version& out);
 
 }}}} // namespace ts::sys::win32::registry

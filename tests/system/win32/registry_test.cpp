@@ -321,6 +321,45 @@ TEST_F(RegistryTest, VolatileSubkeyBelowAnOrdinaryParent)
     EXPECT_EQ(ERROR_INVALID_HANDLE, registry::createVolatileSubkey(nullptr, L"x", L"y", KEY_ALL_ACCESS, &raw));
 }
 
+TEST_F(RegistryTest, StringReadsByRule)
+{
+    using registry::StringReadRule;
+    const std::wstring long3000(3000, L'x');
+    const DWORD number = 7;
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+        StringReadRule rule;
+        const wchar_t* expected; // null: no text
+        LONG error;
+    } cases[] = {
+        {L"sz", REG_SZ, L"abc", 8, {}, L"abc", 0},
+        {L"long", REG_SZ, long3000.c_str(), 6002, {}, long3000.c_str(), 0},
+        {L"number", REG_DWORD, &number, 4, {}, nullptr, ERROR_INVALID_DATA},
+        {L"anyType", REG_DWORD, &number, 4, {true}, L"\x0007", 0},
+        {L"tooLong", REG_SZ, L"abcd", 10, {false, 8}, nullptr, ERROR_MORE_DATA},
+        {L"fills", REG_SZ, L"abc", 6, {false, 6}, L"abc", 0},
+        {L"odd", REG_SZ, "a\0b\0c", 5, {}, L"abc", 0},
+        {L"missing", REG_NONE, nullptr, 0, {}, nullptr, ERROR_FILE_NOT_FOUND},
+    };
+    RegistryKey key = m_factory.open(m_base);
+    for (const auto& c : cases) {
+        if (c.data)
+            setRaw(m_base, c.name, c.type, c.data, c.size);
+        registry::StringRead read = registry::readStringValue(key.handle(), c.name, c.rule);
+        EXPECT_EQ(c.error, read.error) << c.name;
+        EXPECT_EQ(c.expected != nullptr, read.value.has_value()) << c.name;
+        if (c.expected && read.value) {
+            EXPECT_EQ(c.expected, *read.value) << c.name;
+        }
+    }
+    EXPECT_EQ("abc", registry::readStringValue(key.handle(), std::string("sz")).value.value_or(""));
+    EXPECT_EQ(L"abc", registry::readStringValue(HKEY_CURRENT_USER, m_subkey, L"sz", 0).value.value_or(L""));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, registry::readStringValue(HKEY_CURRENT_USER, m_subkey + L"\\None", L"sz", 0).error);
+}
+
 TEST_F(RegistryTest, ReaderNeverThrows)
 {
     RegistryKey key = m_factory.open(m_base);

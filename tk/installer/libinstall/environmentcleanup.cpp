@@ -10,6 +10,7 @@
 #include "sys/libutils/win32/win32nr.h"
 #include "tk/installer/libinstall/installerapi.h"
 #include "tk/installer/libinstall/productdata.h"
+#include "tk/installer/libinstall/productregistry.h"
 #include "tk/libcleaner/debuglog.h"
 #include "tk/libcleaner/systemio.h"
 #include "tk/libcleaner/tssetupapi.h"
@@ -26,13 +27,11 @@ namespace reg = sys::win32::registry;
 namespace {
 
 const wchar_t kUninstallKey[] = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t kTessalineKey[] = L"HKLM\\Software\\Tessaline";
-const wchar_t kCoreKey[] = L"HKLM\\Software\\Tessaline\\Core";
-const wchar_t kProductsKey[] = L"HKLM\\Software\\Tessaline\\Products";
 const WORD kEnumRelatedProductsOrdinal = 205; // MsiEnumRelatedProductsW
 const DWORD kRebootInitiated = 1641;          // ERROR_SUCCESS_REBOOT_INITIATED
 const DWORD kRebootRequired = 3010;           // ERROR_SUCCESS_REBOOT_REQUIRED
 
+// Windows' Uninstall key and the product's registration alike: full access, native view.
 reg::RegistryKeyFactory keyAccess()
 {
     return reg::RegistryKeyFactory(KEY_ALL_ACCESS | reg::nativeViewFlag());
@@ -42,7 +41,7 @@ reg::RegistryKeyFactory keyAccess()
 std::wstring readCoreSetting(const char* name)
 {
     sys::option::String option(name, "", "", "");
-    sys::option::loadSetting(option, "Core", false);
+    sys::option::loadSetting(option, kCoreSettings, false);
     return sys::toWide(option.getValue());
 }
 
@@ -209,13 +208,15 @@ void uninstallProduct(const std::wstring& productCode, ICleanupSystem& system)
 RegistryMock::RegistryMock()
 {
     try {
-        createKey(kTessalineKey);
-        createKey(kCoreKey);
-        createKey(kProductsKey);
-        saveValue(kCoreKey, L"GUID");
-        keyAccess().open(kCoreKey).createValue(L"GUID", L"0");
-        saveValue(kProductsKey, L"ProductCount");
-        keyAccess().open(kProductsKey).createValue(L"ProductCount", DWORD(1));
+        const RegistryFact code = coreValue(kCoreProductCode);
+        const RegistryFact count = productsValue(kProductCount);
+        createKey(tessalineKey().keyPath());
+        createKey(code.keyPath());
+        createKey(count.keyPath());
+        saveValue(code.keyPath(), code.value);
+        keyAccess().open(code.keyPath()).createValue(code.value, L"0");
+        saveValue(count.keyPath(), count.value);
+        keyAccess().open(count.keyPath()).createValue(count.value, DWORD(1));
     } catch (const reg::RegistryException&) {
         TS_CLEANER_LOG(Error, L"Exception while mocking registry");
     }
@@ -312,7 +313,7 @@ void uninstallListedProducts(ICleanupSystem& system)
 
 void uninstallRegisteredCore(ICleanupSystem& system)
 {
-    const std::wstring productCode = readCoreSetting("GUID");
+    const std::wstring productCode = readCoreSetting(kCoreSettingProductCode);
     if (!productCode.empty())
         uninstallProduct(productCode, system);
 }
@@ -327,7 +328,11 @@ void cleanEnvironment(const sys::Version& thresholdVersion, sys::Thread* progres
 
 void cleanEnvironment(const sys::Version& thresholdVersion, sys::Thread* progressThread, ICleanupSystem& system)
 {
-    const std::wstring registeredVersion = readCoreSetting("Version");
+    // What to clean follows the "Version" of the Core settings group, read through the
+    // settings tree like all the product's settings (so in the 32-bit view): none means a
+    // broken Core software, an older one an outdated one. It counts only when the
+    // installer API below, the Core software's own word, gives no version.
+    const std::wstring registeredVersion = readCoreSetting(kCoreSettingVersion);
     if (!isWindows81())
         return;
     // A Core software that answers through its API with a version is installed and

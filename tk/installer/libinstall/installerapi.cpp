@@ -3,6 +3,7 @@
 #include "sys/libutils/win32/registry.h"
 #include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
+#include "tk/installer/libinstall/productregistry.h"
 
 #include <windows.h>
 #include <stdexcept>
@@ -36,10 +37,10 @@ void* FunctionBinding::get() const
 
 std::wstring readInstallerApiLocation()
 {
-    std::wstring path;
-    sys::win32::registry::readNativeString(L"SOFTWARE\\Tessaline\\Core", L"InstallerApiFileLocation",
-                                           kLocationBufferBytes, path);
-    return path;
+    const RegistryFact location = coreValue(kInstallerApiLocation);
+    sys::win32::registry::StringRead read = sys::win32::registry::readStringValue(
+        location.rootKey(), location.key, location.value, location.viewBits(), {false, kLocationBufferBytes});
+    return read.value.value_or(std::wstring());
 }
 
 bool copyLibraryAside(const std::wstring& path, std::wstring& copy)

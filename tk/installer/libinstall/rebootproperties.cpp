@@ -2,27 +2,26 @@
 
 #include "sys/libutils/win32/registry.h"
 #include "tk/installer/libinstall/installerapi.h"
+#include "tk/installer/libinstall/productregistry.h"
 
 namespace ts { namespace tk { namespace install {
 
-namespace {
-const wchar_t* const kCoreKey = L"SOFTWARE\\Tessaline\\Core";
-const wchar_t* const kVolatileKey = L"Volatile";
-const wchar_t* const kSuppressReboot = L"SuppressReboot";
-const wchar_t* const kRebootNeededNow = L"RebootNeededNow";
-} // namespace
-
 unsigned readVolatileValue(const std::wstring& name, std::wstring& value)
 {
-    const std::wstring path = std::wstring(kCoreKey) + L"\\" + kVolatileKey;
-    return static_cast<unsigned>(
-        sys::win32::registry::queryStringValue(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), value));
+    const RegistryFact flag = rebootFlag(name);
+    sys::win32::registry::StringRead read =
+        sys::win32::registry::readStringValue(flag.rootKey(), flag.key, flag.value, flag.viewBits());
+    if (read.value)
+        value = *read.value;
+    return static_cast<unsigned>(read.error);
 }
 
 unsigned writeVolatileValue(const std::wstring& name, const std::wstring& value)
 {
-    return static_cast<unsigned>(
-        sys::win32::registry::writeVolatileString(HKEY_LOCAL_MACHINE, kCoreKey, kVolatileKey, name.c_str(), value));
+    namespace reg = sys::win32::registry;
+    const RegistryFact flag = rebootFlag(name);
+    return static_cast<unsigned>(reg::writeVolatileString(flag.rootKey(), reg::kCoreSubkey, kVolatileSubkeyName,
+                                                          flag.value.c_str(), value, flag.viewBits()));
 }
 
 bool RebootProperties::getSuppressReboot(bool& suppress, std::string& message)
