@@ -340,7 +340,7 @@ TEST_F(RegistryTest, StringReadsByRule)
         {L"number", REG_DWORD, &number, 4, {}, nullptr, ERROR_INVALID_DATA},
         {L"anyType", REG_DWORD, &number, 4, {true}, L"\x0007", 0},
         {L"tooLong", REG_SZ, L"abcd", 10, {false, 8}, nullptr, ERROR_MORE_DATA},
-        {L"fills", REG_SZ, L"abc", 6, {false, 6}, L"abc", 0},
+        {L"fits", REG_SZ, L"abc", 8, {false, 8}, L"abc", 0},
         {L"odd", REG_SZ, "a\0b\0c", 5, {}, L"abc", 0},
         {L"missing", REG_NONE, nullptr, 0, {}, nullptr, ERROR_FILE_NOT_FOUND},
     };
