@@ -52,8 +52,8 @@ private:
 };
 
 // A library this process holds already (kernel32, the C runtime it was linked with),
-// found by name: nothing is loaded, searched or released. Not loaded when the process
-// does not hold it. Inline, so that a small tool using it links nothing more.
+// found by name: nothing is loaded, searched or released. Every export is null when the
+// process does not hold it. Inline, so that a small tool using it links nothing more.
 class LoadedModule : public ILibrary {
 public:
     explicit LoadedModule(const wchar_t* name) : m_module(GetModuleHandleW(name)) {}
@@ -62,7 +62,6 @@ public:
     {
         return m_module ? reinterpret_cast<void*>(GetProcAddress(m_module, name)) : nullptr;
     }
-    bool loaded() const { return m_module != nullptr; }
 
 private:
     HMODULE m_module;

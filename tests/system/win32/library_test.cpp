@@ -102,6 +102,14 @@ TEST(SystemFunction, ComesFromTheSystemFolderAndStaysResolved)
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
+TEST(LoadedModule, FindsTheExportsOfModulesTheProcessHoldsOnly)
+{
+    EXPECT_EQ(win32::systemFunctionAddress("kernel32.dll", "GetTickCount"),
+              win32::LoadedModule(L"kernel32.dll").getProcAddress("GetTickCount"));
+    EXPECT_EQ(nullptr, win32::LoadedModule(L"kernel32.dll").getProcAddress("NoSuchExportAnywhere"));
+    EXPECT_EQ(nullptr, win32::LoadedModule(L"no-such-library.dll").getProcAddress("Anything"));
+}
+
 TEST(SystemLibrary, ComesFromTheSystemFolderWithAndWithoutTheSearchFlags)
 {
     win32::Library library("dbghelp.dll", "MiniDumpWriteDump");
