@@ -30,12 +30,10 @@ std::set<std::wstring> workingFolders()
 
 unsigned long openForWriting(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    CloseHandle(file);
-    return 0;
+    const sys::win32::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+    return file ? 0 : GetLastError();
 }
 
 
@@ -112,27 +110,20 @@ void removeTree(const std::wstring& path)
 
 std::string readFile(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
+    const sys::win32::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
     std::string content;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got)
         content.append(buffer, got);
-    CloseHandle(file);
     return content;
 }
 
 void writeFile(const std::wstring& path, const std::string& content)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    sys::win32::writeFileContents(path, content.data(), content.size());
 }
 
 bool fileExists(const std::wstring& path)
