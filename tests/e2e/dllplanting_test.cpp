@@ -3,6 +3,7 @@
 // to prefer a DLL found beside the program for each of those names, as Windows does
 // for every DLL that is not a known DLL.
 #include "support/testsupport.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -75,8 +76,7 @@ const std::set<std::string> kKnownDlls = {
 // dbghelp.dll): what Wine would do with those tests Wine, not Setup.
 std::set<std::string> knownDllsWithDependencies()
 {
-    wchar_t folder[MAX_PATH];
-    const std::wstring system(folder, GetSystemDirectoryW(folder, MAX_PATH));
+    const std::wstring system = sys::win32::getSystemDirectory(false);
     std::set<std::string> closure;
     std::vector<std::string> pending(kKnownDlls.begin(), kKnownDlls.end());
     while (!pending.empty()) {

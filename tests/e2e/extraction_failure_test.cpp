@@ -3,6 +3,7 @@
 #include "support/setuprun.h"
 #include "support/testsupport.h"
 #include "sys/libutils/exception.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -85,9 +86,7 @@ private:
 
 std::wstring windowsFolder(const wchar_t* name)
 {
-    wchar_t windows[MAX_PATH] = L"";
-    GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + L"\\" + name;
+    return sys::win32::getWindowsDirectory() + L"\\" + name;
 }
 
 TEST_F(SetupFailureCause, FullTemporaryDiskStopsAtOnceWithTheSystemsText)

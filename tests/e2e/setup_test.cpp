@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 #include "sys/libutils/logreader.h"
 #include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
 
 #include <gtest/gtest.h>
@@ -751,8 +752,8 @@ TEST_F(RebootFlags, LoggerFolderAndLevelComeFromTheRegistry)
 // folder from there, and its library log (in the temporary folder) says so.
 TEST_F(RebootFlags, PerUserFoldersAreIgnoredWithAWarning)
 {
-    wchar_t system[MAX_PATH] = L"";
-    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    const std::wstring system = sys::win32::getSystemDirectory(false);
+    ASSERT_FALSE(system.empty());
     const std::string folder = narrow(system) + "\\";
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Tessaline\\Logger", "directory", REG_SZ, folder.c_str(),
                     static_cast<DWORD>(folder.size() + 1));

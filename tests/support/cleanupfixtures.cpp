@@ -2,29 +2,13 @@
 
 #include "support/setuprun.h"
 #include "support/testsupport.h"
+#include "sys/libutils/win32/osinfo.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <windows.h>
 #include <sstream>
 
 namespace ts { namespace test {
-
-namespace {
-
-bool nativeIs64()
-{
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 != FALSE;
-}
-
-std::wstring systemFile(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH] = L"";
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return std::wstring(folder) + L"\\" + name;
-}
-
-} // namespace
 
 const msi::Fixture kLegacyFirst = {L"legacy-first", L"{4067D4F4-2C44-4CFA-B37E-2F85B6D57131}",
                                    L"{E7CB0B1F-56BE-500F-9C91-A06A891923FC}", L"Tessaline USB Display", L"5.1.200.0",
@@ -56,7 +40,7 @@ const msi::Fixture kOldCore64 = {L"old-core-x64", L"{6A2E9D41-3C7B-4F08-9B5E-1D4
 
 const msi::Fixture& nativeFixture(const msi::Fixture& x86, const msi::Fixture& x64)
 {
-    return nativeIs64() ? x64 : x86;
+    return sys::win32::isWow64() ? x64 : x86;
 }
 
 namespace {
@@ -155,11 +139,10 @@ PnputilStandIn::~PnputilStandIn()
 
 std::wstring PnputilStandIn::startPath()
 {
-    if (!nativeIs64())
-        return systemFile(L"pnputil.exe");
-    wchar_t windows[MAX_PATH] = L"";
-    GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + L"\\Sysnative\\pnputil.exe";
+    // Composed here rather than taken from getNativeSystemDirectory, which it checks.
+    if (!sys::win32::isWow64())
+        return sys::win32::getSystemDirectory(false) + L"\\pnputil.exe";
+    return sys::win32::getWindowsDirectory() + L"\\Sysnative\\pnputil.exe";
 }
 
 std::vector<std::string> PnputilStandIn::commandLines() const

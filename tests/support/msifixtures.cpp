@@ -2,6 +2,7 @@
 
 #include "support/registrytree.h"
 #include "support/testsupport.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <windows.h>
 #include <cstdio>
@@ -39,9 +40,7 @@ const wchar_t kHklm32[] = L"HKLM(32-bit view)";
 
 std::wstring msiexec()
 {
-    wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return std::wstring(folder) + L"\\msiexec.exe";
+    return sys::win32::getSystemDirectory(false) + L"\\msiexec.exe";
 }
 
 // "HKLM\X" -> HKLM and "X" with the 64-bit view; the 32-bit view for kHklm32.

@@ -1,4 +1,7 @@
 #include "support/testsupport.h"
+#include "sys/libutils/win32/handle.h"
+#include "sys/libutils/win32/library.h"
+#include "sys/libutils/win32/win32nr.h"
 #include "sys/libutils/win32/workingfolder.h"
 
 #include "sys/libutils/logreader.h"
@@ -27,12 +30,10 @@ std::set<std::wstring> workingFolders()
 
 unsigned long openForWriting(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    CloseHandle(file);
-    return 0;
+    const sys::win32::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+    return file ? 0 : GetLastError();
 }
 
 
@@ -72,16 +73,13 @@ std::wstring archivePath(const wchar_t* name) { return buildDir() + L"\\testdata
 
 bool runningUnderWine()
 {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+    return sys::win32::LoadedModule(L"ntdll.dll").getProcAddress("wine_get_version") != nullptr;
 }
 
 std::wstring makeTempDir(const std::wstring& hint)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
     static unsigned counter = 0;
-    std::wstring path = std::wstring(temp) + L"tstest-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
+    std::wstring path = tempPath() + L"tstest-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
                         L"-" + std::to_wstring(++counter);
     removeTree(path);
     CreateDirectoryW(path.c_str(), nullptr);
@@ -112,38 +110,31 @@ void removeTree(const std::wstring& path)
 
 std::string readFile(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
+    const sys::win32::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
     std::string content;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got)
         content.append(buffer, got);
-    CloseHandle(file);
     return content;
 }
 
 void writeFile(const std::wstring& path, const std::string& content)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    sys::win32::writeFileContents(path, content.data(), content.size());
 }
 
 bool fileExists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return sys::win32::pathExists(path);
 }
 
 std::wstring tempPath()
 {
-    wchar_t temp[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temp);
+    std::wstring temp;
+    sys::win32::getTempPath(temp);
     return temp;
 }
 
@@ -320,47 +311,45 @@ ProcessResult runProcess(const std::wstring& commandLine, uint32_t timeoutMs, co
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    HANDLE output = INVALID_HANDLE_VALUE;
+    sys::win32::FileHandle output;
     if (!stdoutPath.empty()) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        output = CreateFileW(stdoutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
+        output.reset(CreateFileW(stdoutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = output;
-        startup.hStdError = output;
+        startup.hStdOutput = output.get();
+        startup.hStdError = output.get();
     }
-    PROCESS_INFORMATION process = {};
-    BOOL created = CreateProcessW(nullptr, line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
-                                  CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
-                                  nullptr, &startup, &process);
-    if (output != INVALID_HANDLE_VALUE)
-        CloseHandle(output);
+    PROCESS_INFORMATION started = {};
+    BOOL created = CreateProcessW(nullptr, line.data(), nullptr, nullptr, output.valid(), CREATE_UNICODE_ENVIRONMENT,
+                                  environment.empty() ? nullptr : environment.data(), nullptr, &startup, &started);
+    output.reset();
     if (!created)
         return result;
     result.started = true;
-    WindowSearch search{process.dwProcessId, {}};
+    const sys::win32::Handle process(started.hProcess);
+    const sys::win32::Handle thread(started.hThread);
+    WindowSearch search{started.dwProcessId, {}};
     DWORD waited = 0;
     const DWORD step = closeWindows ? 100 : timeoutMs;
-    while (WaitForSingleObject(process.hProcess, step) == WAIT_TIMEOUT && (waited += step) < timeoutMs)
+    while (WaitForSingleObject(process.get(), step) == WAIT_TIMEOUT && (waited += step) < timeoutMs)
         EnumWindows(closeWindowOf, reinterpret_cast<LPARAM>(&search));
     result.windowsClosed = static_cast<int>(search.closed.size());
-    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
         result.timedOut = true;
         std::string windows;
         EnumWindows(describeWindow, reinterpret_cast<LPARAM>(&windows));
         fprintf(stderr, "%s did not end within %u ms; windows open then:\n%s", narrow(commandLine).c_str(), timeoutMs,
                 windows.c_str());
-        TerminateProcess(process.hProcess, 0xDEAD);
-        WaitForSingleObject(process.hProcess, 10000);
+        TerminateProcess(process.get(), 0xDEAD);
+        WaitForSingleObject(process.get(), 10000);
     }
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    GetExitCodeProcess(process.get(), &code);
     result.exitCode = code;
     if (!result.timedOut)
         noteExitCode(commandLine, code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return result;
 }
 
@@ -373,7 +362,7 @@ bool plantFolderLink(const std::wstring& link, const std::wstring& target)
     if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && planted())
         return true;
     using UnixName = char*(CDECL*)(const wchar_t*);
-    auto unixName = reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    auto unixName = sys::win32::LoadedModule(L"kernel32.dll").getFunction<UnixName>("wine_get_unix_file_name");
     if (!unixName)
         return false;
     char* from = unixName(target.c_str());

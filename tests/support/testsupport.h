@@ -69,6 +69,8 @@ struct ProcessResult {
     uint32_t exitCode = 0;
     int windowsClosed = 0; // with closeWindows: the windows the process showed
 };
+// Not the foundation's runProcess: a test needs a time-out, the child's output, an
+// environment of its own and the child's windows closed, which Setup never does.
 // Runs a command line and waits; the exit code is the full 32-bit value. A process
 // still running after the time-out is killed (timedOut). `environmentAdditions` is a
 // "NAME=value\0...\0" block that overrides the inherited environment; `stdoutPath`

@@ -9,8 +9,8 @@ bool restrictDllSearch()
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     // Resolved at run time: Windows 7 has it only with KB2533623. Kernel32 is always
     // loaded, so asking for it by name searches nothing.
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto setDefault =
+        LoadedModule(L"kernel32.dll").getFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return true;
     SetDllDirectoryW(L"");

@@ -15,21 +15,6 @@ namespace {
 
 const uint32_t messageFunctionNotFound = 33;
 
-HMODULE kernel32()
-{
-    // Always loaded; asking for it by name searches nothing.
-    return GetModuleHandleW(L"kernel32.dll");
-}
-
-void* kernel32Export(const char* name)
-{
-    return reinterpret_cast<void*>(GetProcAddress(kernel32(), name));
-}
-
-} // namespace
-
-namespace {
-
 HMODULE loadLibraryFile(const std::wstring& path)
 {
     // The default search would look beside the program and in the current folder first.
@@ -75,7 +60,7 @@ void* Library::getProcAddress(const char* name)
 bool searchFlagsSupported()
 {
     // The documented test: the update that brought the flags also brought this export.
-    return kernel32Export("AddDllDirectory") != nullptr;
+    return LoadedModule(L"kernel32.dll").getProcAddress("AddDllDirectory") != nullptr;
 }
 
 HMODULE loadSystemLibrary(const char* fileName, bool searchFlags)

@@ -1,5 +1,8 @@
-// A loaded dynamic library, optionally with one function resolved at load time, and
-// the loading rules that keep a program's own folder out of the DLL search.
+// The one way to call a library's function found at run time: an ILibrary and its
+// getProcAddress, typed by getFunction. A loaded dynamic library, optionally with one
+// function resolved at load time; the system libraries kept loaded once used; the
+// libraries the process holds already; and the loading rules that keep a program's
+// own folder out of the DLL search.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -11,6 +14,12 @@ public:
     virtual ~ILibrary() = default;
     // The export's address; null when the library is not loaded or lacks it.
     virtual void* getProcAddress(const char* name) = 0;
+    // getProcAddress as a function of type Fn.
+    template <typename Fn>
+    Fn getFunction(const char* name)
+    {
+        return reinterpret_cast<Fn>(getProcAddress(name));
+    }
 };
 
 class Library : public ILibrary {
@@ -40,6 +49,22 @@ public:
 private:
     HMODULE m_module = nullptr;
     void* m_function = nullptr;
+};
+
+// A library this process holds already (kernel32, the C runtime it was linked with),
+// found by name: nothing is loaded, searched or released. Every export is null when the
+// process does not hold it. Inline, so that a small tool using it links nothing more.
+class LoadedModule : public ILibrary {
+public:
+    explicit LoadedModule(const wchar_t* name) : m_module(GetModuleHandleW(name)) {}
+
+    void* getProcAddress(const char* name) override
+    {
+        return m_module ? reinterpret_cast<void*>(GetProcAddress(m_module, name)) : nullptr;
+    }
+
+private:
+    HMODULE m_module;
 };
 
 // First thing a program does that may run elevated from a folder others can write:

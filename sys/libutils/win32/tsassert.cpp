@@ -1,6 +1,7 @@
 #include "sys/libutils/win32/tsassert.h"
 
 #include "sys/libutils/win32/exception.h"
+#include "sys/libutils/win32/library.h"
 #include "sys/libutils/win32/registrydatastore.h"
 
 #include <windows.h>
@@ -72,12 +73,8 @@ void AssertAborter::handle(const char*, const char*, int)
     // The C runtime this program links (msvcrt) may not have _set_abort_behavior;
     // use it when the loaded one does.
     using SetAbortBehavior = unsigned (__cdecl*)(unsigned, unsigned);
-    if (HMODULE crt = GetModuleHandleW(L"msvcrt.dll")) {
-        auto set = reinterpret_cast<SetAbortBehavior>(
-            reinterpret_cast<void*>(GetProcAddress(crt, "_set_abort_behavior")));
-        if (set)
-            set((m_writeAbortMessage ? 0x1u : 0u) | (m_callReportFault ? 0x2u : 0u), 0x3u);
-    }
+    if (auto set = win32::LoadedModule(L"msvcrt.dll").getFunction<SetAbortBehavior>("_set_abort_behavior"))
+        set((m_writeAbortMessage ? 0x1u : 0u) | (m_callReportFault ? 0x2u : 0u), 0x3u);
     abort();
 }
 

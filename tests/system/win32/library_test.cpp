@@ -2,6 +2,7 @@
 #include "support/testsupport.h"
 #include "sys/libutils/exception.h"
 #include "sys/libutils/win32/library.h"
+#include "sys/libutils/win32/win32nr.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -33,13 +34,11 @@ std::wstring moduleFolder(void* address)
 // Under WoW64 a module loaded from the system folder names the 32-bit one.
 bool inSystemFolder(void* address)
 {
-    wchar_t path[MAX_PATH];
     const std::wstring folder = moduleFolder(address);
-    UINT length = GetSystemWow64DirectoryW(path, MAX_PATH);
-    if (length && folder == lower(std::wstring(path, length)))
+    const std::wstring wow64 = win32::getSystemDirectory(true);
+    if (!wow64.empty() && folder == lower(wow64))
         return true;
-    length = GetSystemDirectoryW(path, MAX_PATH);
-    return !folder.empty() && folder == lower(std::wstring(path, length));
+    return !folder.empty() && folder == lower(win32::getSystemDirectory(false));
 }
 
 // A copy of the marker DLL under a name no system folder has, in the current folder.
@@ -101,6 +100,14 @@ TEST(SystemFunction, ComesFromTheSystemFolderAndStaysResolved)
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     EXPECT_EQ(nullptr, win32::systemFunctionAddress("no-such-library.dll", "Anything"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+}
+
+TEST(LoadedModule, FindsTheExportsOfModulesTheProcessHoldsOnly)
+{
+    EXPECT_EQ(win32::systemFunctionAddress("kernel32.dll", "GetTickCount"),
+              win32::LoadedModule(L"kernel32.dll").getProcAddress("GetTickCount"));
+    EXPECT_EQ(nullptr, win32::LoadedModule(L"kernel32.dll").getProcAddress("NoSuchExportAnywhere"));
+    EXPECT_EQ(nullptr, win32::LoadedModule(L"no-such-library.dll").getProcAddress("Anything"));
 }
 
 TEST(SystemLibrary, ComesFromTheSystemFolderWithAndWithoutTheSearchFlags)

@@ -4,6 +4,7 @@
 #include "support/inffixtures.h"
 #include "support/testsupport.h"
 #include "sys/libutils/win32/setupinf.h"
+#include "sys/libutils/win32/win32nr.h"
 #include "tk/installer/libinstall/productdata.h"
 #include "unit/sys/testlogger.h"
 
@@ -129,9 +130,7 @@ TEST(SetupInf, InfPathIsInTheWindowsInfFolder)
 {
     TsSetupApi api(Version(), kModule);
     EXPECT_EQ(test::infFolder() + L"\\oem12.inf", api.getInfPath(L"oem12.inf"));
-    wchar_t windows[MAX_PATH] = L"";
-    GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    EXPECT_EQ(std::wstring(windows) + L"\\inf\\OEM3.INF", api.getInfPath(L"OEM3.INF"));
+    EXPECT_EQ(sys::win32::getWindowsDirectory() + L"\\inf\\OEM3.INF", api.getInfPath(L"OEM3.INF"));
 }
 
 TEST(CachedInfList, ListsTheOemFilesOfTheInfFolder)

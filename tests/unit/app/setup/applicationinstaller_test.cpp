@@ -6,6 +6,7 @@
 #include "sys/libutils/text.h"
 #include "sys/libutils/win32/osinfo.h"
 #include "sys/libutils/win32/process.h"
+#include "sys/libutils/win32/win32nr.h"
 #include "tk/libgui/resourcefunctions.h"
 
 #include <gtest/gtest.h>
@@ -220,10 +221,8 @@ TEST_F(ApplicationInstallerTest, UninstallRunsMsiexecWithTheProductCode)
 // An msiexec.exe in the current folder (a Downloads folder) is never the one that runs.
 TEST_F(ApplicationInstallerTest, UninstallRunsTheSystemFoldersMsiexec)
 {
-    wchar_t system[MAX_PATH] = L"";
-    GetSystemDirectoryW(system, MAX_PATH);
     ApplicationInstaller installer(L"unused.exe", L"", L"SOFTWARE\\TessalineTest\\None", L"GUID");
-    EXPECT_EQ(std::wstring(system) + L"\\msiexec.exe", installer.uninstallProgram());
+    EXPECT_EQ(sys::win32::getSystemDirectory(false) + L"\\msiexec.exe", installer.uninstallProgram());
 
     // The planted one records nothing.
     CopyFileW((test::buildDir() + L"\\bin\\tsexit.exe").c_str(), (m_folder + L"\\msiexec.exe").c_str(), FALSE);
