@@ -40,6 +40,8 @@ public:
 private:
     using RegistryKey = sys::win32::registry::RegistryKey;
 
+    // The scan: cleanUserProducts and the remove* functions below only read and queue;
+    // commit (run by the destructor) and its removeKey/removeValue delete.
     bool cleanUserProducts(const std::wstring& user, const std::wstring& displayName, const sys::Version& version,
                            bool keepInstallLocation);
     bool removeProduct(const RegistryKey& productKey, const std::wstring& displayName, const std::wstring& user,
