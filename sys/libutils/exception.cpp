@@ -57,17 +57,9 @@ std::wstring ErrorCodeException::getText() const
     return MessageFormatter(messageText(1)).add(std::to_wstring(m_code)).format();
 }
 
-std::wstring SystemError::getText() const
-{
-    return ErrorCodeException::getText() + L", " + windowsErrorText(m_windowsError);
-}
-
 std::wstring InternalError::getText() const
 {
-    std::wstring text = L"Internal error \"" + ErrorCodeException::getText() + L"\", ";
-    if (m_windowsError != 0)
-        text += windowsErrorText(m_windowsError) + L"\", ";
-    return text + m_detail;
+    return L"Internal error \"" + ErrorCodeException::getText() + L"\", " + m_detail;
 }
 
 std::wstring MessageException::getText() const
@@ -75,17 +67,6 @@ std::wstring MessageException::getText() const
     MessageFormatter formatter(messageText(m_messageId));
     addInserts(formatter);
     return formatter.format();
-}
-
-void SystemMessageException::addInserts(MessageFormatter& formatter) const
-{
-    MessageException::addInserts(formatter);
-    formatter.add(windowsErrorText(m_windowsError));
-}
-
-std::wstring SystemErrorCodeException::getText() const
-{
-    return windowsErrorText(m_windowsError);
 }
 
 const char* StructuredException::nameOf(uint32_t code)

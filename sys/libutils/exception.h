@@ -54,6 +54,10 @@ protected:
     int32_t m_code;
 };
 
+// The exceptions that carry a Windows error (SystemError, SystemMessageException,
+// SystemErrorCodeException) have their texts in win32/exception.cpp, beside
+// windowsErrorText: only Windows code throws them.
+
 // A Windows call that had to succeed failed: code 1 and the Windows error.
 class SystemError : public ErrorCodeException {
 public:
@@ -67,10 +71,10 @@ protected:
     uint32_t m_reserved = 0;
 };
 
-class InternalError : public SystemError {
+// A broken rule of the program itself: code 1 and what was broken.
+class InternalError : public ErrorCodeException {
 public:
-    explicit InternalError(std::wstring detail, uint32_t windowsError = 0)
-        : SystemError(windowsError), m_detail(std::move(detail)) {}
+    explicit InternalError(std::wstring detail) : ErrorCodeException(1), m_detail(std::move(detail)) {}
     TS_EXCEPTION_CLONE(InternalError)
     std::wstring getText() const override;
 private:
@@ -131,7 +135,7 @@ private:
 };
 
 // Windows error text: the system message without line breaks ("Unknown" when there
-// is none); the full form is "win32 0x%08x: " + that message.
+// is none); the full form is "win32 0x%08x: " + that message. Windows only.
 std::wstring windowsErrorText(uint32_t windowsError, bool bare = false);
 
 // One line of narrow text for the exception being handled. Call only inside a catch.

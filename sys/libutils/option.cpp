@@ -1,7 +1,7 @@
 #include "sys/libutils/option.h"
 
+#include "sys/libutils/assertion.h"
 #include "sys/libutils/exception.h"
-#include "sys/libutils/win32/tsassert.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,6 @@
 #!/bin/sh
-# The layering check fails on an upward include and passes on the real tree.
+# The layering check fails on an upward include and on a Windows header in a portable
+# file, and passes on the real tree.
 set -u
 source_root=${1:?usage: layering_host_test.sh <source root>}
 check="$source_root/tools/check-layering.sh"
@@ -21,5 +22,20 @@ printf '#include "app/setup/payload.h"\n' > "$tree/tk/libgui/bad.h"
 "$check" "$tree" >/dev/null 2>&1 && fail "tk including app passed"
 rm "$tree/tk/libgui/bad.h"
 
-"$check" "$source_root" || fail "the source tree has upward includes"
+# A portable file, or a project header it includes, refuses Windows headers in any case.
+mkdir -p "$tree/cmake"
+printf 'set(TS_PORTABLE_SYS_SOURCES\n    sys/libutils/plain.cpp\n)\n' > "$tree/cmake/portable.cmake"
+printf '#include <wchar.h>\n#include <cwctype>\n#include "sys/libutils/plain.h"\n' > "$tree/sys/libutils/plain.cpp"
+: > "$tree/sys/libutils/plain.h"
+"$check" "$tree" >/dev/null || fail "a portable file with the C library's wide headers was refused"
+for include in '<windows.h>' '<Windows.H>' '"winternl.h"' '<shlwapi.h>' '<wincrypt.h>' '<processthreadsapi.h>' \
+    '"sys/libutils/win32/handle.h"'; do
+    printf '#include %s\n' "$include" > "$tree/sys/libutils/plain.h"
+    out=$("$check" "$tree" 2>&1) && fail "a portable file's header including $include passed"
+    echo "$out" | grep -qF "sys/libutils/plain.h:1:#include $include (a Windows header in a portable file, which portable sys/libutils/plain.cpp includes)" ||
+        fail "$include: the offending line is not named: $out"
+    echo "$out" | grep -q 'portable files must build on the host' || fail "$include: the rule is not said: $out"
+done
+
+"$check" "$source_root" || fail "the source tree has upward includes or a portable file with a Windows header"
 echo "layering check: ok"

@@ -1,4 +1,4 @@
-// Win32 only: the Windows error text of the exception tree.
+// Win32 only: the Windows error text, and the texts of the exceptions that carry one.
 #include "sys/libutils/exception.h"
 
 #include <windows.h>
@@ -20,6 +20,22 @@ std::wstring windowsErrorText(uint32_t windowsError, bool bare)
     wchar_t code[16];
     swprintf(code, 16, L"%08x", windowsError);
     return MessageFormatter(L"win32 0x%1: %2").add(code).add(text).format();
+}
+
+std::wstring SystemError::getText() const
+{
+    return ErrorCodeException::getText() + L", " + windowsErrorText(m_windowsError);
+}
+
+void SystemMessageException::addInserts(MessageFormatter& formatter) const
+{
+    MessageException::addInserts(formatter);
+    formatter.add(windowsErrorText(m_windowsError));
+}
+
+std::wstring SystemErrorCodeException::getText() const
+{
+    return windowsErrorText(m_windowsError);
 }
 
 }} // namespace ts::sys

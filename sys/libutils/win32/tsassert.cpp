@@ -107,9 +107,13 @@ long assertBehaviour()
     return behaviour.getValue();
 }
 
-void assertFailed(const char* expression, const char* file, int line)
+void runAssertHandlers(const char* expression, const char* file, int line)
 {
     makeAssertHandlers(assertBehaviour())->handle(expression, file, line);
 }
 
 }} // namespace ts::sys
+
+// The build links this file into every Windows program (it asks for this name), so that
+// plain code's assertions run the handlers from the start.
+extern "C" const bool tsWindowsAssertions = (ts::sys::setAssertionHandler(&ts::sys::runAssertHandlers), true);

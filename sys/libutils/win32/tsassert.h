@@ -1,5 +1,7 @@
-// Assertions. The handlers run are chosen by the AssertBehaviour setting.
+// What a failed assertion does in a Windows program: the handlers the AssertBehaviour
+// setting chooses.
 #pragma once
+#include "sys/libutils/assertion.h"
 #include "sys/libutils/logger.h"
 
 #include <memory>
@@ -65,10 +67,8 @@ long assertBehaviour();
 // turned into "\" as a build on Windows prints it; "" for null.
 std::string windowsSourcePath(const char* file);
 
-// Runs the assertion handlers; returns unless one of them ends the process.
-void assertFailed(const char* expression, const char* file, int line);
+// Runs the handlers of assertBehaviour(); returns unless one of them ends the process.
+// The assertion handling of every Windows program (set before main).
+void runAssertHandlers(const char* expression, const char* file, int line);
 
 }} // namespace ts::sys
-
-#define TS_ASSERT(expression) \
-    ((expression) ? (void)0 : ::ts::sys::assertFailed(#expression, __FILE__, __LINE__))
