@@ -28,12 +28,15 @@ const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x5
 const DEVPROPKEY kDeviceService = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 6};
 
 // The functions are taken from the libraries at run time rather than imported, so that
-// the program's import table names neither library; both stay loaded once used.
+// the program's import table names neither library.
 struct Functions {
+    Library setupapi{"setupapi.dll"};
+    Library cfgmgr{"cfgmgr32.dll"};
+
     template <typename Fn>
-    Fn resolve(const char* library, const char* name)
+    Fn resolve(Library& library, const char* name)
     {
-        Fn fn = systemFunction<Fn>(library, name);
+        Fn fn = reinterpret_cast<Fn>(library.getProcAddress(name));
         complete = complete && fn;
         return fn;
     }
@@ -42,22 +45,22 @@ struct Functions {
 
 #define TS_RUNTIME_IMPORT(library, function) \
     decltype(&::function) function = resolve<decltype(&::function)>(library, #function)
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiGetClassDevsA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiEnumDeviceInfo);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiDestroyDeviceInfoList);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiGetDeviceRegistryPropertyW);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiGetDeviceRegistryPropertyA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiGetDeviceInstanceIdA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiGetDeviceInstallParamsA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiSetDeviceInstallParamsA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiBuildDriverInfoList);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiEnumDriverInfoA);
-    TS_RUNTIME_IMPORT("setupapi.dll", SetupDiDestroyDriverInfoList);
-    TS_RUNTIME_IMPORT("cfgmgr32.dll", CM_Locate_DevNodeA);
-    TS_RUNTIME_IMPORT("cfgmgr32.dll", CM_Get_Child);
-    TS_RUNTIME_IMPORT("cfgmgr32.dll", CM_Get_Sibling);
-    TS_RUNTIME_IMPORT("cfgmgr32.dll", CM_Get_DevNode_Status);
-    TS_RUNTIME_IMPORT("cfgmgr32.dll", CM_Get_DevNode_Registry_PropertyA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiGetClassDevsA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiEnumDeviceInfo);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiDestroyDeviceInfoList);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiGetDeviceRegistryPropertyW);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiGetDeviceRegistryPropertyA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiGetDeviceInstanceIdA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiGetDeviceInstallParamsA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiSetDeviceInstallParamsA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiBuildDriverInfoList);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiEnumDriverInfoA);
+    TS_RUNTIME_IMPORT(setupapi, SetupDiDestroyDriverInfoList);
+    TS_RUNTIME_IMPORT(cfgmgr, CM_Locate_DevNodeA);
+    TS_RUNTIME_IMPORT(cfgmgr, CM_Get_Child);
+    TS_RUNTIME_IMPORT(cfgmgr, CM_Get_Sibling);
+    TS_RUNTIME_IMPORT(cfgmgr, CM_Get_DevNode_Status);
+    TS_RUNTIME_IMPORT(cfgmgr, CM_Get_DevNode_Registry_PropertyA);
 #undef TS_RUNTIME_IMPORT
 };
 
