@@ -102,9 +102,8 @@ std::wstring installerLogPath(const wchar_t* code, sys::win32::FileHandle& held)
 
 bool readProductCode(const std::wstring& key, const std::wstring& value, std::wstring& out)
 {
-    const tk::install::RegistryFact code{L"HKLM", key, value, tk::install::kInstalledView};
     sys::win32::registry::StringRead read =
-        sys::win32::registry::readStringValue(code.rootKey(), code.key, code.value, code.viewBits());
+        tk::install::readFact({L"HKLM", key, value, tk::install::kInstalledView});
     if (!read.value)
         return false;
     out = *read.value;

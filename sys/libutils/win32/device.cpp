@@ -36,7 +36,7 @@ struct Functions {
     template <typename Fn>
     Fn resolve(Library& library, const char* name)
     {
-        Fn fn = reinterpret_cast<Fn>(library.getProcAddress(name));
+        Fn fn = library.getFunction<Fn>(name);
         complete = complete && fn;
         return fn;
     }

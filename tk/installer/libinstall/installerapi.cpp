@@ -37,10 +37,7 @@ void* FunctionBinding::get() const
 
 std::wstring readInstallerApiLocation()
 {
-    const RegistryFact location = coreValue(kInstallerApiLocation);
-    sys::win32::registry::StringRead read = sys::win32::registry::readStringValue(
-        location.rootKey(), location.key, location.value, location.viewBits(), {false, kLocationBufferBytes});
-    return read.value.value_or(std::wstring());
+    return readFact(coreValue(kInstallerApiLocation), {false, kLocationBufferBytes}).value.value_or(std::wstring());
 }
 
 bool copyLibraryAside(const std::wstring& path, std::wstring& copy)

@@ -1,6 +1,5 @@
 #include "tk/installer/libinstall/productregistry.h"
 
-#include "sys/libutils/win32/registry.h"
 
 namespace ts { namespace tk { namespace install {
 
@@ -19,6 +18,11 @@ REGSAM RegistryFact::viewBits() const
 std::wstring RegistryFact::keyPath() const
 {
     return reg::joinKeyPath(root, key);
+}
+
+reg::StringRead readFact(const RegistryFact& fact, const reg::StringReadRule& rule)
+{
+    return reg::readStringValue(fact.rootKey(), fact.key, fact.value, fact.viewBits(), rule);
 }
 
 RegistryFact coreValue(const wchar_t* name)

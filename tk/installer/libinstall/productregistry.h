@@ -4,6 +4,8 @@
 // sys::win32::registry::readCoreVersion and readProductVersion (native view), which own
 // those two key paths; the keys below are built on the same paths.
 #pragma once
+#include "sys/libutils/win32/registry.h"
+
 #include <windows.h>
 #include <string>
 
@@ -26,6 +28,10 @@ struct RegistryFact {
     // root + "\" + key, the form the key-path classes open.
     std::wstring keyPath() const;
 };
+
+// The fact's text, read in its view by the registry's one string reader.
+sys::win32::registry::StringRead readFact(const RegistryFact& fact,
+                                          const sys::win32::registry::StringReadRule& rule = {});
 
 // Keys that the installed Core software and the product installers write: on 64-bit
 // Windows the 64-bit packages are the ones installed, and they write the native view.

@@ -8,9 +8,7 @@ namespace ts { namespace tk { namespace install {
 
 unsigned readVolatileValue(const std::wstring& name, std::wstring& value)
 {
-    const RegistryFact flag = rebootFlag(name);
-    sys::win32::registry::StringRead read =
-        sys::win32::registry::readStringValue(flag.rootKey(), flag.key, flag.value, flag.viewBits());
+    sys::win32::registry::StringRead read = readFact(rebootFlag(name));
     if (read.value)
         value = *read.value;
     return static_cast<unsigned>(read.error);
