@@ -41,9 +41,9 @@ std::wstring programCommandLine(const std::wstring& program, const std::wstring&
 }
 
 // The cleanup's installer runs and these share one reading of an installer's exit code.
-static_assert(Installer::Succeeded == tk::install::InstallerSucceeded &&
-                  Installer::RebootRequired == tk::install::InstallerNeedsRestart &&
-                  Installer::Failed == tk::install::InstallerFailed,
+static_assert(int(Installer::Succeeded) == int(tk::install::InstallerSucceeded) &&
+                  int(Installer::RebootRequired) == int(tk::install::InstallerNeedsRestart) &&
+                  int(Installer::Failed) == int(tk::install::InstallerFailed),
               "installer results must match");
 
 Installer::Result mapInstallerExitCode(bool started, uint32_t exitCode)
